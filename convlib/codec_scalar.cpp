@@ -1,0 +1,62 @@
+// The reference path: plain C++, table-driven, the answer every other path
+// must give.
+
+#include "scalar_kernels.h"
+
+namespace dravolin {
+namespace {
+
+void encodeMime64(const std::uint8_t *in, std::size_t n, char *out, Mime64Layout layout)
+{
+    mime64EncodeLines(in, n, out, layout);
+}
+
+std::int64_t decodeMime64(const char *in, std::size_t n, std::uint8_t *out, std::size_t capacity)
+{
+    return mime64DecodeFrom(in, n, mime64DataStart(in, n), out, capacity, 0);
+}
+
+std::size_t encodePrintable(const char *in, std::size_t n, char *out)
+{
+    char *const start = out;
+    PrintableEncodeState state;
+    state.lfSoftBreaks = printableUsesLf(in, n);
+    for (std::size_t pos = 0; pos < n;)
+        pos = printableEncodeStep(in, n, pos, out, state);
+    return static_cast<std::size_t>(out - start);
+}
+
+std::size_t decodePrintable(const char *in, std::size_t n, char *out)
+{
+    char *const start = out;
+    for (std::size_t pos = 0; pos < n;)
+        pos = printableDecodeStep(in, n, pos, out);
+    return static_cast<std::size_t>(out - start);
+}
+
+} // namespace
+
+const Codec &scalarCodec()
+{
+    static const Codec codec{"scalar", encodeMime64, decodeMime64, encodePrintable, decodePrintable};
+    return codec;
+}
+
+std::size_t mime64EncodedSize(std::size_t n, Mime64Layout layout)
+{
+    const std::size_t characters = (n + 2) / 3 * 4;
+    if (layout == Mime64Layout::SingleLine)
+        return characters;
+    const std::size_t lines = (characters + kMime64LineLength - 1) / kMime64LineLength;
+    return characters + 2 * lines;
+}
+
+std::size_t printableEncodedBound(std::size_t n)
+{
+    // At most 3 characters a byte; a soft break (at most 3 characters) only
+    // once a line holds 73 or more.
+    const std::size_t characters = 3 * n;
+    return characters + 3 * (characters / (kPrintableLineLength - 3) + 1);
+}
+
+} // namespace dravolin

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those missing.
+# Sourced by run.sh and test.sh; runs apt-get as root or through sudo.
+set -euo pipefail
+
+dravolin_packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-translations-l10n
+  libgtest-dev libbenchmark-dev
+  python3 coreutils
+)
+
+install_missing_packages() {
+  local missing=()
+  for package in "${dravolin_packages[@]}" "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build_project() {
+  local dir=$1; shift
+  cmake -S "$project_root" -B "$project_root/$dir" -DCMAKE_BUILD_TYPE=Release "$@"
+  cmake --build "$project_root/$dir" -j "$(nproc)"
+}
+
+project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
