@@ -9,12 +9,26 @@ namespace dravolin {
 
 const Codec *avx2Codec()
 {
-    return nullptr;
+    // Defined in codec_avx2.cpp, the one file built for AVX2.
+    const Codec &avx2PathCodec();
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    }();
+    return supported ? &avx2PathCodec() : nullptr;
 }
 
 const Codec *avx512Codec()
 {
-    return nullptr;
+    // Defined in codec_avx512.cpp, the one file built for AVX-512.
+    const Codec &avx512PathCodec();
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+               __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    }();
+    return supported ? &avx512PathCodec() : nullptr;
 }
 
 std::vector<const Codec *> supportedCodecs()

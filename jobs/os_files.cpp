@@ -6,13 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <new>
 #include <optional>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,13 +51,32 @@ int UniqueFd::close()
     return result == 0 ? 0 : errno;
 }
 
+void MappedBytesDeleter::operator()(std::uint8_t *bytes) const
+{
+    if (bytes != nullptr)
+        ::munmap(bytes, length);
+}
+
 ByteBuffer makeByteBuffer(std::size_t size)
 {
-    // new[] of a plain byte type leaves the bytes unset: no pass over the memory.
-    ByteBuffer buffer;
-    buffer.data.reset(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
-    if (!buffer.data)
+    // A whole file's worth of small pages costs a fault each (a quarter of a
+    // second per 256 MiB on some machines); huge pages cut that to one fault
+    // per 2 MiB. A length in whole huge pages lets the kernel align the
+    // mapping for them. Untouched pages never become resident.
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    std::size_t length = size == 0 ? 1 : size;
+    if (length >= kHugePage && length <= SIZE_MAX - kHugePage)
+        length = (length + kHugePage - 1) / kHugePage * kHugePage;
+    void *memory = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
         throw osFailure(ENOMEM);
+    if (length >= kHugePage) {
+        // Only advice: without huge pages the buffer works the same.
+        ::madvise(memory, length, MADV_HUGEPAGE);
+    }
+    ByteBuffer buffer;
+    buffer.data = std::unique_ptr<std::uint8_t[], MappedBytesDeleter>(static_cast<std::uint8_t *>(memory),
+                                                                      MappedBytesDeleter{length});
     buffer.size = size;
     return buffer;
 }
@@ -142,11 +162,16 @@ ssize_t writeSome(int fd, const char *data, std::size_t size, std::size_t writte
 }
 
 // Writes everything, through short writes and signals; 0 or the errno.
+// Each piece is handed to the disk as soon as it is in the page cache, so the
+// disk works while the rest is copied and the closing fsync waits only for the
+// tail. Errors of that early writeback still surface at the fsync.
 int writeAll(int fd, const char *data, std::size_t size)
 {
+    constexpr std::size_t kPiece = std::size_t{32} << 20;
     std::size_t done = 0;
+    std::size_t flushed = 0;
     while (done < size) {
-        const ssize_t put = writeSome(fd, data + done, size - done, done);
+        const ssize_t put = writeSome(fd, data + done, std::min(size - done, kPiece), done);
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -155,6 +180,11 @@ int writeAll(int fd, const char *data, std::size_t size)
         if (put == 0)
             return EIO;
         done += static_cast<std::size_t>(put);
+        if (done - flushed >= kPiece || done == size) {
+            ::sync_file_range(fd, static_cast<off_t>(flushed), static_cast<off_t>(done - flushed),
+                              SYNC_FILE_RANGE_WRITE);
+            flushed = done;
+        }
     }
     return 0;
 }

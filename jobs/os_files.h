@@ -32,9 +32,16 @@ private:
     int m_fd = -1;
 };
 
-// A byte buffer of an exact size; its bytes start out unset.
+// Unmaps a ByteBuffer's memory.
+struct MappedBytesDeleter {
+    std::size_t length = 0;
+    void operator()(std::uint8_t *bytes) const;
+};
+
+// A byte buffer of an exact size; its bytes are only made resident when first
+// touched, and in huge pages where the system allows.
 struct ByteBuffer {
-    std::unique_ptr<std::uint8_t[]> data;
+    std::unique_ptr<std::uint8_t[], MappedBytesDeleter> data;
     std::size_t size = 0;
 };
 // Throws JobError (ENOMEM) when the memory is not there.

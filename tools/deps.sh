@@ -7,7 +7,9 @@ dravolin_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-translations-l10n
   libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   python3 coreutils
+  dpkg-dev file desktop-file-utils libxml2-utils
 )
 
 install_missing_packages() {
@@ -29,6 +31,24 @@ build_project() {
   local dir=$1; shift
   cmake -S "$project_root" -B "$project_root/$dir" -DCMAKE_BUILD_TYPE=Release "$@"
   cmake --build "$project_root/$dir" -j "$(nproc)"
+}
+
+# Configures, builds and tests one build folder, all headless:
+#   test_build DIR [TARGET...] [-- CMAKE_OPTION...]
+# Without targets it builds everything the options enable. Leak reports from
+# system libraries that sanitized Qt tests load are suppressed, never ours.
+test_build() {
+  local dir=$1; shift
+  local targets=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do targets+=(--target "$1"); shift; done
+  [ $# -gt 0 ] && shift
+  echo "=== $dir ==="
+  cmake -S "$project_root" -B "$project_root/$dir" -DCMAKE_BUILD_TYPE=Release "$@"
+  cmake --build "$project_root/$dir" -j "$(nproc)" "${targets[@]}"
+  QT_QPA_PLATFORM=offscreen \
+    LSAN_OPTIONS="suppressions=$project_root/tests/lsan.supp:print_suppressions=0" \
+    UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$project_root/$dir" --output-on-failure
 }
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -1,0 +1,426 @@
+// The AVX-512 path (F, BW, VL, VBMI, VBMI2): base64 through byte permutes and
+// multishifts, 48 bytes to 64 characters a step; quoted-printable copies the
+// bytes that stand as themselves 64 at a time. Whatever the wide blocks do
+// not take goes to the scalar building blocks, so the answers stay theirs.
+
+#include "scalar_kernels.h"
+
+#include <immintrin.h>
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace dravolin {
+namespace {
+
+using Bytes64 = std::array<std::uint8_t, 64>;
+
+// Byte b of each 3-byte group lands where its 6-bit fields can be picked by
+// bit offset: every group becomes the 4 bytes b1 b0 b2 b1.
+constexpr Bytes64 spreadIndex()
+{
+    Bytes64 index{};
+    for (std::size_t group = 0; group < 16; ++group) {
+        index[4 * group + 0] = static_cast<std::uint8_t>(3 * group + 1);
+        index[4 * group + 1] = static_cast<std::uint8_t>(3 * group + 0);
+        index[4 * group + 2] = static_cast<std::uint8_t>(3 * group + 2);
+        index[4 * group + 3] = static_cast<std::uint8_t>(3 * group + 1);
+    }
+    return index;
+}
+
+// Bit offsets of the four fields inside b1 b0 b2 b1, two groups a quadword.
+constexpr Bytes64 fieldShifts()
+{
+    constexpr std::uint8_t kShifts[8] = {10, 4, 22, 16, 42, 36, 54, 48};
+    Bytes64 shifts{};
+    for (std::size_t i = 0; i < 64; ++i)
+        shifts[i] = kShifts[i % 8];
+    return shifts;
+}
+
+// The low 128 character codes -> 6-bit value, 0x80 for anything else.
+constexpr std::array<std::uint8_t, 128> decodeValues()
+{
+    constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::array<std::uint8_t, 128> values{};
+    values.fill(0x80);
+    for (std::uint8_t value = 0; value < 64; ++value)
+        values[static_cast<unsigned char>(kAlphabet[value])] = value;
+    return values;
+}
+
+// A decoded group sits in its 32-bit lane as third, second, first byte.
+constexpr Bytes64 packIndex()
+{
+    Bytes64 index{};
+    for (std::size_t group = 0; group < 16; ++group)
+        for (std::size_t k = 0; k < 3; ++k)
+            index[3 * group + k] = static_cast<std::uint8_t>(4 * group + 2 - k);
+    return index;
+}
+
+alignas(64) constexpr Bytes64 kSpreadIndex = spreadIndex();
+alignas(64) constexpr Bytes64 kFieldShifts = fieldShifts();
+alignas(64) constexpr std::array<std::uint8_t, 128> kDecodeValues = decodeValues();
+alignas(64) constexpr Bytes64 kPackIndex = packIndex();
+
+constexpr __mmask64 k48Bytes = (__mmask64{1} << 48) - 1;
+
+constexpr __mmask64 kAllBytes = ~__mmask64{0};
+
+// GCC 12's unmasked VBMI intrinsics start from an "undefined" register that
+// -Wmaybe-uninitialized flags; the all-ones zero-masking forms are the same
+// instructions.
+inline __m512i permuteBytes(__m512i index, __m512i table)
+{
+    return _mm512_maskz_permutexvar_epi8(kAllBytes, index, table);
+}
+
+inline __m512i multishift(__m512i shifts, __m512i v)
+{
+    return _mm512_maskz_multishift_epi64_epi8(kAllBytes, shifts, v);
+}
+
+inline __mmask64 firstBytes(std::size_t count)
+{
+    return count >= 64 ? kAllBytes : (__mmask64{1} << count) - 1;
+}
+
+struct Mime64Encoder {
+    __m512i spread = _mm512_load_si512(kSpreadIndex.data());
+    __m512i shifts = _mm512_load_si512(kFieldShifts.data());
+    __m512i alphabet = _mm512_loadu_si512(tables::kBase64Alphabet.data());
+
+    // 48 bytes (read under a mask, never past them) -> 64 characters.
+    __m512i encode(const std::uint8_t *in) const
+    {
+        const __m512i bytes = _mm512_maskz_loadu_epi8(k48Bytes, in);
+        const __m512i spreadOut = permuteBytes(spread, bytes);
+        // vpermb reads only the low 6 bits of each index: no masking needed.
+        const __m512i fields = multishift(shifts, spreadOut);
+        return permuteBytes(fields, alphabet);
+    }
+};
+
+void encodeMime64(const std::uint8_t *in, std::size_t n, char *out, Mime64Layout layout)
+{
+    const Mime64Encoder encoder;
+    if (layout == Mime64Layout::SingleLine) {
+        for (; n >= 48; n -= 48, in += 48, out += 64)
+            _mm512_storeu_si512(out, encoder.encode(in));
+    } else {
+        // A line is 57 bytes: bytes 0..47 give characters 0..63 and bytes
+        // 9..56 characters 12..75, overlapping on equal values.
+        for (; n >= kMime64BytesPerLine; n -= kMime64BytesPerLine, in += kMime64BytesPerLine) {
+            _mm512_storeu_si512(out, encoder.encode(in));
+            _mm512_storeu_si512(out + 12, encoder.encode(in + 9));
+            out[76] = '\r';
+            out[77] = '\n';
+            out += kMime64LineLength + 2;
+        }
+    }
+    // What is left starts a line and a group.
+    mime64EncodeLines(in, n, out, layout);
+}
+
+struct Mime64Decoder {
+    __m512i valuesLow = _mm512_load_si512(kDecodeValues.data());
+    __m512i valuesHigh = _mm512_load_si512(kDecodeValues.data() + 64);
+    __m512i pack = _mm512_load_si512(kPackIndex.data());
+
+    // 64 characters -> their 6-bit values; *bad gets a set sign bit in
+    // every lane whose character is not in the alphabet.
+    __m512i values(const char *in, __m512i &bad) const
+    {
+        const __m512i chars = _mm512_loadu_si512(in);
+        const __m512i v = _mm512_permutex2var_epi8(valuesLow, chars, valuesHigh);
+        bad = _mm512_or_si512(bad, _mm512_or_si512(v, chars));
+        return v;
+    }
+
+    // 64 values -> 48 bytes, stored under a mask.
+    void store(__m512i v, std::uint8_t *out) const
+    {
+        const __m512i pairs = _mm512_maddubs_epi16(v, _mm512_set1_epi32(0x01400140));
+        const __m512i groups = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
+        _mm512_mask_storeu_epi8(out, k48Bytes, permuteBytes(pack, groups));
+    }
+};
+
+// The length of the line break after 76 characters, if the canonical
+// layout goes on here: 2 for CR LF, 1 for LF, 0 otherwise.
+inline std::size_t canonicalLineBreak(const char *in, std::size_t remaining)
+{
+    if (remaining >= kMime64LineLength + 2 && in[kMime64LineLength] == '\r' && in[kMime64LineLength + 1] == '\n')
+        return 2;
+    if (remaining >= kMime64LineLength + 1 && in[kMime64LineLength] == '\n')
+        return 1;
+    return 0;
+}
+
+std::int64_t decodeMime64(const char *in, std::size_t n, std::uint8_t *out, std::size_t capacity)
+{
+    const Mime64Decoder decoder;
+    std::size_t pos = mime64DataStart(in, n);
+    std::size_t written = 0;
+    // Whole lines of 76 characters and their break, or 64 characters with no
+    // blank among them; anything else (padding, other blanks, a bad
+    // character, the last bytes before capacity) from a group boundary on is
+    // the scalar decoder's, which then also decides malformed or too small.
+    for (;;) {
+        const std::size_t remaining = n - pos;
+        const std::size_t room = capacity - written;
+        if (room >= kMime64BytesPerLine) {
+            if (const std::size_t lineBreak = canonicalLineBreak(in + pos, remaining)) {
+                __m512i bad = _mm512_setzero_si512();
+                const __m512i head = decoder.values(in + pos, bad);
+                const __m512i tail = decoder.values(in + pos + 12, bad);
+                if (_mm512_movepi8_mask(bad) != 0)
+                    break;
+                decoder.store(head, out + written);
+                decoder.store(tail, out + written + 9);
+                pos += kMime64LineLength + lineBreak;
+                written += kMime64BytesPerLine;
+                continue;
+            }
+        }
+        if (room >= 48 && remaining >= 64) {
+            __m512i bad = _mm512_setzero_si512();
+            const __m512i block = decoder.values(in + pos, bad);
+            if (_mm512_movepi8_mask(bad) != 0)
+                break;
+            decoder.store(block, out + written);
+            pos += 64;
+            written += 48;
+            continue;
+        }
+        break;
+    }
+    return mime64DecodeFrom(in, n, pos, out, capacity, written);
+}
+
+// Bytes a quoted-printable text may hold as themselves when a byte that
+// also may follows: 33..126 but '=', and the blanks.
+inline __mmask64 printablePlain(__m512i v)
+{
+    const __mmask64 printable =
+        _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(32)), _mm512_set1_epi8(126 - 32));
+    const __mmask64 equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('='));
+    const __mmask64 tab = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\t'));
+    return (printable & ~equals) | tab;
+}
+
+inline __mmask64 lineEnds(__m512i v)
+{
+    return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
+}
+
+// Byte i of the result is byte i - distance of v (i >= distance).
+constexpr Bytes64 shiftUpIndex(std::size_t distance)
+{
+    Bytes64 index{};
+    for (std::size_t i = 0; i < 64; ++i)
+        index[i] = static_cast<std::uint8_t>((i + 64 - distance) % 64);
+    return index;
+}
+
+// The low 128 character codes -> hex digit value, 0x80 for anything else.
+constexpr std::array<std::uint8_t, 128> hexValues()
+{
+    std::array<std::uint8_t, 128> values{};
+    values.fill(0x80);
+    for (std::uint8_t digit = 0; digit < 10; ++digit)
+        values['0' + digit] = digit;
+    for (std::uint8_t digit = 0; digit < 6; ++digit) {
+        values['A' + digit] = static_cast<std::uint8_t>(10 + digit);
+        values['a' + digit] = static_cast<std::uint8_t>(10 + digit);
+    }
+    return values;
+}
+
+// Byte i of the result is byte i + distance of v (i + distance < 64).
+constexpr Bytes64 shiftDownIndex(std::size_t distance)
+{
+    Bytes64 index{};
+    for (std::size_t i = 0; i < 64; ++i)
+        index[i] = static_cast<std::uint8_t>((i + distance) % 64);
+    return index;
+}
+
+alignas(64) constexpr Bytes64 kShiftUp1 = shiftUpIndex(1);
+alignas(64) constexpr Bytes64 kShiftUp2 = shiftUpIndex(2);
+alignas(64) constexpr Bytes64 kShiftDown1 = shiftDownIndex(1);
+alignas(64) constexpr Bytes64 kShiftDown2 = shiftDownIndex(2);
+alignas(64) constexpr std::array<std::uint8_t, 128> kHexValues = hexValues();
+// The upper-case hex digits in every 16-byte lane, for vpermb.
+alignas(64) constexpr Bytes64 kHexDigitsRepeated = [] {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    Bytes64 digits{};
+    for (std::size_t i = 0; i < 64; ++i)
+        digits[i] = static_cast<std::uint8_t>(kDigits[i % 16]);
+    return digits;
+}();
+
+void emitSoftBreak(char *&out, PrintableEncodeState &state)
+{
+    *out++ = '=';
+    if (!state.lfSoftBreaks)
+        *out++ = '\r';
+    *out++ = '\n';
+    state.column = 0;
+}
+
+inline std::uint64_t shiftLeft(std::uint64_t bits, std::size_t distance)
+{
+    return distance < 64 ? bits << distance : 0;
+}
+
+// Where each byte starts in the output when the bytes in `escaped` take 3
+// characters and the others 1, as a mask over the first 64 characters;
+// *escapeStarts marks where the escaped ones start. Each 21-byte third is
+// spread 3 bits a byte (pdep), the unused bits squeezed out (pext).
+inline __mmask64 tokenStarts(__mmask64 escaped, __mmask64 *escapeStarts)
+{
+    constexpr std::uint64_t kEveryThird = 0x1249249249249249ull & ((std::uint64_t{1} << 63) - 1);
+    std::uint64_t starts = 0;
+    std::uint64_t escapes = 0;
+    std::size_t width = 0;
+    for (std::size_t third = 0; third < 3; ++third) {
+        const std::uint64_t bytes = (escaped >> (21 * third)) & ((std::uint64_t{1} << 21) - 1);
+        const std::uint64_t spreadEscapes = _pdep_u64(bytes, kEveryThird);
+        const std::uint64_t used = kEveryThird | spreadEscapes << 1 | spreadEscapes << 2;
+        starts |= shiftLeft(_pext_u64(kEveryThird, used), width);
+        escapes |= shiftLeft(_pext_u64(spreadEscapes, used), width);
+        width += 21 + 2 * static_cast<std::size_t>(std::popcount(bytes));
+    }
+    *escapeStarts = escapes;
+    return starts;
+}
+
+std::size_t encodePrintable(const char *in, std::size_t n, char *out)
+{
+    char *const start = out;
+    PrintableEncodeState state;
+    const void *firstLf = std::memchr(in, '\n', n);
+    state.lfSoftBreaks = firstLf && printableUsesLf(in, static_cast<const char *>(firstLf) - in + 1);
+    // Longest a line may grow while a byte follows on it.
+    constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
+    const __m512i hexDigits = _mm512_load_si512(kHexDigitsRepeated.data());
+    const __m512i shiftUp1 = _mm512_load_si512(kShiftUp1.data());
+    const __m512i shiftUp2 = _mm512_load_si512(kShiftUp2.data());
+    std::size_t pos = 0;
+    while (pos < n) {
+        // A line's end and the byte before it are the scalar step's: no
+        // need to load a block for them.
+        if (in[pos] == '\r' || in[pos] == '\n' || pos + 1 == n || in[pos + 1] == '\r' || in[pos + 1] == '\n') {
+            pos = printableEncodeStep(in, n, pos, out, state);
+            continue;
+        }
+        const __mmask64 loaded = firstBytes(n - pos);
+        const __m512i v = _mm512_maskz_loadu_epi8(loaded, in + pos);
+        const __mmask64 lineEnd = lineEnds(v);
+        // Bytes that neither end a line nor stand before a line end (nor
+        // before the end, nor last loaded, which cannot tell) take the
+        // plain rule: themselves or "=XY", a soft break first once the line
+        // is full. The rest is the scalar step's.
+        const __mmask64 open = ~lineEnd & ~(lineEnd >> 1) & (loaded >> 1);
+        const auto run = static_cast<std::size_t>(std::countr_one(open));
+        if (run == 0) {
+            pos = printableEncodeStep(in, n, pos, out, state);
+            continue;
+        }
+        const __mmask64 escaped = ~printablePlain(v) & firstBytes(run);
+        if ((escaped & 1) ? state.column + 3 > kOpenLine : state.column >= kOpenLine)
+            emitSoftBreak(out, state);
+        // The characters the line still takes, at most one register's worth.
+        const std::size_t limit = std::min<std::size_t>(kOpenLine - state.column, 64);
+        if (escaped == 0) {
+            const std::size_t take = std::min(run, limit);
+            _mm512_mask_storeu_epi8(out, firstBytes(take), v);
+            out += take;
+            pos += take;
+            state.column += take;
+            continue;
+        }
+        __mmask64 escapes;
+        const __mmask64 starts = tokenStarts(escaped, &escapes);
+        // Tokens of the run that end within the limit.
+        const std::size_t runWidth = run + 2 * static_cast<std::size_t>(std::popcount(escaped));
+        const __mmask64 fits =
+            ((starts & ~escapes & firstBytes(limit)) | (limit > 2 ? escapes & firstBytes(limit - 2) : 0)) &
+            firstBytes(runWidth);
+        const std::size_t taken = static_cast<std::size_t>(std::popcount(fits));
+        const std::size_t width = taken + 2 * static_cast<std::size_t>(std::popcount(escapes & fits));
+        const __m512i spread = _mm512_maskz_expand_epi8(starts, v);
+        const __m512i high = permuteBytes(_mm512_and_si512(_mm512_srli_epi16(spread, 4), _mm512_set1_epi8(15)), hexDigits);
+        const __m512i low = permuteBytes(_mm512_and_si512(spread, _mm512_set1_epi8(15)), hexDigits);
+        __m512i text = _mm512_mask_mov_epi8(spread, escapes, _mm512_set1_epi8('='));
+        text = _mm512_mask_mov_epi8(text, escapes << 1, permuteBytes(shiftUp1, high));
+        text = _mm512_mask_mov_epi8(text, escapes << 2, permuteBytes(shiftUp2, low));
+        _mm512_mask_storeu_epi8(out, firstBytes(width), text);
+        out += width;
+        pos += taken;
+        state.column += width;
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+std::size_t decodePrintable(const char *in, std::size_t n, char *out)
+{
+    char *const start = out;
+    const __m512i hexLow = _mm512_load_si512(kHexValues.data());
+    const __m512i hexHigh = _mm512_load_si512(kHexValues.data() + 64);
+    const __m512i shiftDown1 = _mm512_load_si512(kShiftDown1.data());
+    const __m512i shiftDown2 = _mm512_load_si512(kShiftDown2.data());
+    std::size_t pos = 0;
+    while (pos < n) {
+        const __mmask64 loaded = firstBytes(n - pos);
+        const __m512i v = _mm512_maskz_loadu_epi8(loaded, in + pos);
+        const __mmask64 blank =
+            _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\t'));
+        const __m512i digits = _mm512_permutex2var_epi8(hexLow, v, hexHigh);
+        const __mmask64 hex = ~_mm512_movepi8_mask(_mm512_or_si512(digits, v)) & loaded;
+        const __mmask64 equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('=')) & loaded;
+        // "=XY" with both digits loaded decodes here; any other '=', and a
+        // blank that a blank or line end may follow (or that is the last
+        // loaded, which cannot tell), is the scalar step's.
+        const __mmask64 escapes = equals & (hex >> 1) & (hex >> 2);
+        const __mmask64 unknownNext = (blank | lineEnds(v) | ~loaded) >> 1 | (__mmask64{1} << 63);
+        const __mmask64 careful = (equals & ~escapes) | (blank & unknownNext) | ~loaded;
+        const auto run = static_cast<std::size_t>(std::countr_zero(careful));
+        if (run == 0) {
+            pos = printableDecodeStep(in, n, pos, out);
+            continue;
+        }
+        // An escape's digits never hold a careful byte, so the run ends
+        // after whole escapes.
+        if ((escapes & firstBytes(run)) == 0) {
+            _mm512_mask_storeu_epi8(out, firstBytes(run), v);
+            out += run;
+            pos += run;
+            continue;
+        }
+        const __m512i high = permuteBytes(shiftDown1, digits);
+        const __m512i low = permuteBytes(shiftDown2, digits);
+        const __m512i value = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(high, _mm512_set1_epi8(15)), 4), low);
+        const __m512i bytes = _mm512_mask_mov_epi8(v, escapes, value);
+        const __mmask64 kept = firstBytes(run) & ~(escapes << 1) & ~(escapes << 2);
+        const auto count = static_cast<std::size_t>(std::popcount(kept));
+        _mm512_mask_storeu_epi8(out, firstBytes(count), _mm512_maskz_compress_epi8(kept, bytes));
+        out += count;
+        pos += run;
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+} // namespace
+
+const Codec &avx512PathCodec()
+{
+    static const Codec codec{"avx512", encodeMime64, decodeMime64, encodePrintable, decodePrintable};
+    return codec;
+}
+
+} // namespace dravolin
