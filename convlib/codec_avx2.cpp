@@ -7,11 +7,33 @@
 
 #include <immintrin.h>
 
-#include <bit>
 #include <cstring>
 
 namespace dravolin {
 namespace {
+
+// Bit counts through builtins: the std:: ones would be emitted out of line
+// in unoptimised builds, compiled with this file's instruction set, where
+// the linker may hand them to code that runs on any CPU.
+inline std::size_t lowZeros(std::uint64_t bits)
+{
+    return bits ? static_cast<std::size_t>(__builtin_ctzll(bits)) : 64;
+}
+
+inline std::size_t lowOnes(std::uint64_t bits)
+{
+    return lowZeros(~bits);
+}
+
+inline std::size_t setBits(std::uint64_t bits)
+{
+    return static_cast<std::size_t>(__builtin_popcountll(bits));
+}
+
+inline std::size_t smaller(std::size_t a, std::size_t b)
+{
+    return a < b ? a : b;
+}
 
 inline __m256i loadBytes(const void *in)
 {
@@ -108,10 +130,10 @@ struct Mime64Decoder {
     {
         const __m256i pairs = _mm256_maddubs_epi16(v, _mm256_set1_epi32(0x01400140));
         const __m256i groups = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
-        const __m256i lanes = _mm256_shuffle_epi8(groups, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1,
-                                                                           -1, -1, //
-                                                                           2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1,
-                                                                           -1, -1));
+        // Each group's three bytes, first byte first, packed in its lane.
+        const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, //
+                                               2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+        const __m256i lanes = _mm256_shuffle_epi8(groups, order);
         return _mm256_permutevar8x32_epi32(lanes, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
     }
 
@@ -217,19 +239,17 @@ std::size_t encodePrintable(const char *in, std::size_t n, char *out)
     // Copies may store a whole block while the text's room allows.
     const char *const limit = out + printableEncodedBound(n);
     PrintableEncodeState state;
-    const void *firstLf = std::memchr(in, '\n', n);
+    const void *firstLf = n > 0 ? std::memchr(in, '\n', n) : nullptr;
     state.lfSoftBreaks = firstLf && printableUsesLf(in, static_cast<const char *>(firstLf) - in + 1);
     // Longest a line may grow while a byte follows on it.
     constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
     std::size_t pos = 0;
     while (pos < n) {
-        // A line's end and the byte before it are the scalar step's: no
-        // need to load a block for them.
-        if (in[pos] == '\r' || in[pos] == '\n' || pos + 1 == n || in[pos + 1] == '\r' || in[pos + 1] == '\n') {
-            pos = printableEncodeStep(in, n, pos, out, state);
-            continue;
-        }
-        if (n - pos < 32) {
+        // A line's end, the byte before it and a byte to escape are the
+        // scalar step's, as are the last bytes: no block for them.
+        const auto c = static_cast<unsigned char>(in[pos]);
+        if (n - pos < 32 || !(tables::kPrintableLiteral[c] || c == ' ' || c == '\t') || in[pos + 1] == '\r' ||
+            in[pos + 1] == '\n') {
             pos = printableEncodeStep(in, n, pos, out, state);
             continue;
         }
@@ -240,7 +260,7 @@ std::size_t encodePrintable(const char *in, std::size_t n, char *out)
         // (the last byte loaded cannot tell); a soft break comes first once
         // the line is full.
         const std::uint32_t copyable = printablePlain(v) & ~(lineEnd >> 1) & 0x7FFFFFFFu;
-        const auto run = static_cast<std::size_t>(std::countr_one(copyable));
+        const auto run = lowOnes(copyable);
         if (run == 0) {
             pos = printableEncodeStep(in, n, pos, out, state);
             continue;
@@ -248,7 +268,7 @@ std::size_t encodePrintable(const char *in, std::size_t n, char *out)
         for (std::size_t left = run; left > 0;) {
             if (state.column >= kOpenLine)
                 emitSoftBreak(out, state);
-            const std::size_t take = std::min(left, kOpenLine - state.column);
+            const std::size_t take = smaller(left, kOpenLine - state.column);
             if (pos + 32 <= n && out + 32 <= limit)
                 storeBytes(out, loadBytes(in + pos));
             else
@@ -288,7 +308,7 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
         }
         // Decoding never outgrows its input, so a whole block stored at out
         // stays inside the room of n bytes.
-        const auto run = static_cast<std::size_t>(careful ? std::countr_zero(careful) : 32);
+        const auto run = careful ? lowZeros(careful) : 32;
         storeBytes(out, v);
         out += run;
         pos += run;

@@ -1,18 +1,41 @@
 // The AVX-512 path (F, BW, VL, VBMI, VBMI2): base64 through byte permutes and
-// multishifts, 48 bytes to 64 characters a step; quoted-printable copies the
-// bytes that stand as themselves 64 at a time. Whatever the wide blocks do
-// not take goes to the scalar building blocks, so the answers stay theirs.
+// multishifts, 48 bytes to 64 characters a step; quoted-printable 64 bytes a
+// step, escapes spread out with vpexpandb when encoding and squeezed in with
+// vpcompressb when decoding. Whatever the wide blocks do not take goes to the
+// scalar building blocks, so the answers stay theirs.
 
 #include "scalar_kernels.h"
 
 #include <immintrin.h>
 
 #include <array>
-#include <bit>
 #include <cstring>
 
 namespace dravolin {
 namespace {
+
+// Bit counts through builtins: the std:: ones would be emitted out of line
+// in unoptimised builds, compiled with this file's instruction set, where
+// the linker may hand them to code that runs on any CPU.
+inline std::size_t lowZeros(std::uint64_t bits)
+{
+    return bits ? static_cast<std::size_t>(__builtin_ctzll(bits)) : 64;
+}
+
+inline std::size_t lowOnes(std::uint64_t bits)
+{
+    return lowZeros(~bits);
+}
+
+inline std::size_t setBits(std::uint64_t bits)
+{
+    return static_cast<std::size_t>(__builtin_popcountll(bits));
+}
+
+inline std::size_t smaller(std::size_t a, std::size_t b)
+{
+    return a < b ? a : b;
+}
 
 using Bytes64 = std::array<std::uint8_t, 64>;
 
@@ -293,7 +316,7 @@ inline __mmask64 tokenStarts(__mmask64 escaped, __mmask64 *escapeStarts)
         const std::uint64_t used = kEveryThird | spreadEscapes << 1 | spreadEscapes << 2;
         starts |= shiftLeft(_pext_u64(kEveryThird, used), width);
         escapes |= shiftLeft(_pext_u64(spreadEscapes, used), width);
-        width += 21 + 2 * static_cast<std::size_t>(std::popcount(bytes));
+        width += 21 + 2 * setBits(bytes);
     }
     *escapeStarts = escapes;
     return starts;
@@ -303,7 +326,7 @@ std::size_t encodePrintable(const char *in, std::size_t n, char *out)
 {
     char *const start = out;
     PrintableEncodeState state;
-    const void *firstLf = std::memchr(in, '\n', n);
+    const void *firstLf = n > 0 ? std::memchr(in, '\n', n) : nullptr;
     state.lfSoftBreaks = firstLf && printableUsesLf(in, static_cast<const char *>(firstLf) - in + 1);
     // Longest a line may grow while a byte follows on it.
     constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
@@ -326,7 +349,7 @@ std::size_t encodePrintable(const char *in, std::size_t n, char *out)
         // plain rule: themselves or "=XY", a soft break first once the line
         // is full. The rest is the scalar step's.
         const __mmask64 open = ~lineEnd & ~(lineEnd >> 1) & (loaded >> 1);
-        const auto run = static_cast<std::size_t>(std::countr_one(open));
+        const auto run = lowOnes(open);
         if (run == 0) {
             pos = printableEncodeStep(in, n, pos, out, state);
             continue;
@@ -335,34 +358,57 @@ std::size_t encodePrintable(const char *in, std::size_t n, char *out)
         if ((escaped & 1) ? state.column + 3 > kOpenLine : state.column >= kOpenLine)
             emitSoftBreak(out, state);
         // The characters the line still takes, at most one register's worth.
-        const std::size_t limit = std::min<std::size_t>(kOpenLine - state.column, 64);
-        if (escaped == 0) {
-            const std::size_t take = std::min(run, limit);
-            _mm512_mask_storeu_epi8(out, firstBytes(take), v);
-            out += take;
-            pos += take;
-            state.column += take;
-            continue;
+        const std::size_t limit = smaller(kOpenLine - state.column, 64);
+        std::size_t taken = run;
+        std::size_t width = run + 2 * setBits(escaped);
+        __mmask64 tokensEscaped = escaped;
+        // When a hard break follows the run's last byte and the whole run
+        // fits, that byte (which may take the line's last character) and
+        // the break go too.
+        std::size_t hardBreak = 0;
+        if (run < 63 && width <= limit && ((lineEnd >> (run + 1)) & 1) != 0) {
+            hardBreak = printableLineBreakAt(in, n, pos + run + 1);
+            const std::size_t lastWidth = tables::kPrintableLiteral[static_cast<unsigned char>(in[pos + run])] ? 1 : 3;
+            if (hardBreak != 0 && state.column + width + lastWidth <= kPrintableLineLength && width + lastWidth <= 64) {
+                taken = run + 1;
+                width += lastWidth;
+                tokensEscaped |= __mmask64{lastWidth == 3} << run;
+            } else {
+                hardBreak = 0;
+            }
         }
-        __mmask64 escapes;
-        const __mmask64 starts = tokenStarts(escaped, &escapes);
-        // Tokens of the run that end within the limit.
-        const std::size_t runWidth = run + 2 * static_cast<std::size_t>(std::popcount(escaped));
-        const __mmask64 fits =
-            ((starts & ~escapes & firstBytes(limit)) | (limit > 2 ? escapes & firstBytes(limit - 2) : 0)) &
-            firstBytes(runWidth);
-        const std::size_t taken = static_cast<std::size_t>(std::popcount(fits));
-        const std::size_t width = taken + 2 * static_cast<std::size_t>(std::popcount(escapes & fits));
-        const __m512i spread = _mm512_maskz_expand_epi8(starts, v);
-        const __m512i high = permuteBytes(_mm512_and_si512(_mm512_srli_epi16(spread, 4), _mm512_set1_epi8(15)), hexDigits);
-        const __m512i low = permuteBytes(_mm512_and_si512(spread, _mm512_set1_epi8(15)), hexDigits);
-        __m512i text = _mm512_mask_mov_epi8(spread, escapes, _mm512_set1_epi8('='));
-        text = _mm512_mask_mov_epi8(text, escapes << 1, permuteBytes(shiftUp1, high));
-        text = _mm512_mask_mov_epi8(text, escapes << 2, permuteBytes(shiftUp2, low));
-        _mm512_mask_storeu_epi8(out, firstBytes(width), text);
+        if (tokensEscaped == 0) {
+            if (width > limit)
+                taken = width = limit;
+            _mm512_mask_storeu_epi8(out, firstBytes(width), v);
+        } else {
+            __mmask64 escapes;
+            const __mmask64 starts = tokenStarts(tokensEscaped, &escapes);
+            if (hardBreak == 0 && width > limit) {
+                // The tokens that end within the limit.
+                const __mmask64 fits =
+                    ((starts & ~escapes & firstBytes(limit)) | (limit > 2 ? escapes & firstBytes(limit - 2) : 0)) &
+                    firstBytes(width);
+                taken = setBits(fits);
+                width = taken + 2 * setBits(escapes & fits);
+            }
+            const __m512i spread = _mm512_maskz_expand_epi8(starts, v);
+            const __m512i high =
+                permuteBytes(_mm512_and_si512(_mm512_srli_epi16(spread, 4), _mm512_set1_epi8(15)), hexDigits);
+            const __m512i low = permuteBytes(_mm512_and_si512(spread, _mm512_set1_epi8(15)), hexDigits);
+            __m512i text = _mm512_mask_mov_epi8(spread, escapes, _mm512_set1_epi8('='));
+            text = _mm512_mask_mov_epi8(text, escapes << 1, permuteBytes(shiftUp1, high));
+            text = _mm512_mask_mov_epi8(text, escapes << 2, permuteBytes(shiftUp2, low));
+            _mm512_mask_storeu_epi8(out, firstBytes(width), text);
+        }
         out += width;
         pos += taken;
         state.column += width;
+        if (hardBreak != 0) {
+            for (std::size_t i = 0; i < hardBreak; ++i)
+                *out++ = in[pos++];
+            state.column = 0;
+        }
     }
     return static_cast<std::size_t>(out - start);
 }
@@ -389,7 +435,7 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
         const __mmask64 escapes = equals & (hex >> 1) & (hex >> 2);
         const __mmask64 unknownNext = (blank | lineEnds(v) | ~loaded) >> 1 | (__mmask64{1} << 63);
         const __mmask64 careful = (equals & ~escapes) | (blank & unknownNext) | ~loaded;
-        const auto run = static_cast<std::size_t>(std::countr_zero(careful));
+        const auto run = lowZeros(careful);
         if (run == 0) {
             pos = printableDecodeStep(in, n, pos, out);
             continue;
@@ -407,7 +453,7 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
         const __m512i value = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(high, _mm512_set1_epi8(15)), 4), low);
         const __m512i bytes = _mm512_mask_mov_epi8(v, escapes, value);
         const __mmask64 kept = firstBytes(run) & ~(escapes << 1) & ~(escapes << 2);
-        const auto count = static_cast<std::size_t>(std::popcount(kept));
+        const auto count = setBits(kept);
         _mm512_mask_storeu_epi8(out, firstBytes(count), _mm512_maskz_compress_epi8(kept, bytes));
         out += count;
         pos += run;

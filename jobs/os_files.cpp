@@ -59,9 +59,8 @@ void MappedBytesDeleter::operator()(std::uint8_t *bytes) const
 
 ByteBuffer makeByteBuffer(std::size_t size)
 {
-    // A whole file's worth of small pages costs a fault each (a quarter of a
-    // second per 256 MiB on some machines); huge pages cut that to one fault
-    // per 2 MiB. A length in whole huge pages lets the kernel align the
+    // A whole file's worth of small pages costs a fault each (a tenth of a
+    // second or more per 256 MiB); huge pages cut that to one fault per 2 MiB. A length in whole huge pages lets the kernel align the
     // mapping for them. Untouched pages never become resident.
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
     std::size_t length = size == 0 ? 1 : size;
@@ -162,16 +161,11 @@ ssize_t writeSome(int fd, const char *data, std::size_t size, std::size_t writte
 }
 
 // Writes everything, through short writes and signals; 0 or the errno.
-// Each piece is handed to the disk as soon as it is in the page cache, so the
-// disk works while the rest is copied and the closing fsync waits only for the
-// tail. Errors of that early writeback still surface at the fsync.
 int writeAll(int fd, const char *data, std::size_t size)
 {
-    constexpr std::size_t kPiece = std::size_t{32} << 20;
     std::size_t done = 0;
-    std::size_t flushed = 0;
     while (done < size) {
-        const ssize_t put = writeSome(fd, data + done, std::min(size - done, kPiece), done);
+        const ssize_t put = writeSome(fd, data + done, size - done, done);
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -180,11 +174,6 @@ int writeAll(int fd, const char *data, std::size_t size)
         if (put == 0)
             return EIO;
         done += static_cast<std::size_t>(put);
-        if (done - flushed >= kPiece || done == size) {
-            ::sync_file_range(fd, static_cast<off_t>(flushed), static_cast<off_t>(done - flushed),
-                              SYNC_FILE_RANGE_WRITE);
-            flushed = done;
-        }
     }
     return 0;
 }

@@ -65,7 +65,9 @@ Outcome mime64Decode(const Codec &codec, std::string_view text, std::size_t capa
 
 // The quoted-printable kernels may use their room past the count as
 // scratch, so only the counted bytes and the guard past the room compare.
-Outcome printableCall(std::string_view input, std::size_t room, std::size_t (*kernel)(const char *, std::size_t, char *))
+using PrintableKernel = std::size_t (*)(const char *, std::size_t, char *);
+
+Outcome printableCall(std::string_view input, std::size_t room, PrintableKernel kernel)
 {
     Outcome outcome = run(input, room, [&](const char *in, char *out) {
         return static_cast<std::int64_t>(kernel(in, input.size(), out));
@@ -164,6 +166,22 @@ std::vector<const Codec *> widePaths()
     return paths;
 }
 
+// ---- Both forms --------------------------------------------------------------
+
+// The C ABI hands an empty text over as a null pointer.
+TEST_P(FastPath, EmptyInputFromNullPointerWritesNothing)
+{
+    char out[8];
+    std::memset(out, 'z', sizeof out);
+    for (const Mime64Layout layout : kLayouts)
+        path().mime64Encode(nullptr, 0, out, layout);
+    EXPECT_EQ(path().mime64Decode(nullptr, 0, reinterpret_cast<std::uint8_t *>(out), sizeof out), 0);
+    EXPECT_EQ(path().mime64Decode(nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(path().printableEncode(nullptr, 0, out), 0u);
+    EXPECT_EQ(path().printableDecode(nullptr, 0, out), 0u);
+    EXPECT_EQ(std::string_view(out, sizeof out), "zzzzzzzz");
+}
+
 // ---- Mime64 ----------------------------------------------------------------
 
 TEST_P(FastPath, Mime64EncodeEveryLengthAndLarge)
@@ -231,7 +249,8 @@ TEST_P(FastPath, Mime64DecodeBadByteAtEveryPosition)
 
 TEST_P(FastPath, Mime64DecodeBlanksAndPaddingInsertedEverywhere)
 {
-    static constexpr std::string_view kInserts[] = {" "sv, "\t"sv, "\r"sv, "\n"sv, "\r\n"sv, "="sv, "=="sv, "= ="sv, "\xef\xbb\xbf"sv};
+    static constexpr std::string_view kInserts[] = {" "sv,  "\t"sv, "\r"sv,  "\n"sv,          "\r\n"sv,
+                                                    "="sv,  "=="sv, "= ="sv, "\xef\xbb\xbf"sv};
     const std::string bytes = cases::randomBytes(300, 17);
     for (const Mime64Layout layout : kLayouts) {
         const std::string text = scalarMime64(bytes, layout);
