@@ -306,19 +306,18 @@ inline std::uint64_t shiftLeft(std::uint64_t bits, std::size_t distance)
 // spread 3 bits a byte (pdep), the unused bits squeezed out (pext).
 inline __mmask64 tokenStarts(__mmask64 escaped, __mmask64 *escapeStarts)
 {
-    constexpr std::uint64_t kEveryThird = 0x1249249249249249ull & ((std::uint64_t{1} << 63) - 1);
+    constexpr std::uint64_t kEveryThird = 0x1249249249249249ull;
     std::uint64_t starts = 0;
-    std::uint64_t escapes = 0;
     std::size_t width = 0;
     for (std::size_t third = 0; third < 3; ++third) {
         const std::uint64_t bytes = (escaped >> (21 * third)) & ((std::uint64_t{1} << 21) - 1);
         const std::uint64_t spreadEscapes = _pdep_u64(bytes, kEveryThird);
         const std::uint64_t used = kEveryThird | spreadEscapes << 1 | spreadEscapes << 2;
         starts |= shiftLeft(_pext_u64(kEveryThird, used), width);
-        escapes |= shiftLeft(_pext_u64(spreadEscapes, used), width);
         width += 21 + 2 * setBits(bytes);
     }
-    *escapeStarts = escapes;
+    // The i-th start belongs to byte i.
+    *escapeStarts = _pdep_u64(escaped, starts);
     return starts;
 }
 
