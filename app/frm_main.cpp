@@ -44,8 +44,12 @@ protected:
     {
         if (event->type() == QEvent::KeyPress) {
             const auto *key = static_cast<QKeyEvent *>(event);
+            // A held Enter must not click again: its repeats would reach the
+            // question box and answer it for the person.
             if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
                 && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+                if (key->isAutoRepeat())
+                    return true;
                 if (auto *button = qobject_cast<QPushButton *>(watched)) {
                     button->click();
                     return true;

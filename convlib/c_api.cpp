@@ -18,7 +18,9 @@ const char *bytesOf(const Testo testo)
 
 std::size_t lengthOf(const Testo testo)
 {
-    return static_cast<std::size_t>(textLength(testo));
+    // A negative prefix cannot come from us: read nothing rather than 2^64 bytes.
+    const std::int32_t length = textLength(testo);
+    return length > 0 ? static_cast<std::size_t>(length) : 0;
 }
 
 } // namespace

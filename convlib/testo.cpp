@@ -36,11 +36,12 @@ std::size_t roundUp(std::size_t value, std::size_t unit)
 }
 
 // A mapping starting on a huge-page boundary, so the kernel can back it with
-// huge pages from the first byte.
+// huge pages from the first byte. Nothing is reserved up front: an encoder's
+// generous bound must not be refused when what it writes would fit.
 void *mapAligned(std::size_t bytes)
 {
     const std::size_t padded = bytes + kHugePage;
-    void *raw = ::mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *raw = ::mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (raw == MAP_FAILED)
         return nullptr;
     const auto start = reinterpret_cast<std::uintptr_t>(raw);

@@ -32,6 +32,7 @@ constexpr FailureText kFailureTexts[] = {
      "(memoria insufficiente o risultato oltre 2147483647 byte)."},
     {JobFailure::NotOrdinaryFile, "%1 non è un file ordinario: %2."},
     {JobFailure::InputChanged, "Il file %1 è cambiato durante la lettura."},
+    {JobFailure::Unexpected, "Errore imprevisto: %1"},
     {JobFailure::TextTooLarge,
      "Il testo è troppo lungo: si possono convertire al massimo 2147483647 byte."},
 };

@@ -38,6 +38,7 @@ enum class JobFailure : int {
     NotOrdinaryFile = 1009,      // %1 path, %2 why (a JobFailureReason text)
     InputChanged = 1010,         // %1 path
     TextTooLarge = 1011,         // typed text beyond the library's counts
+    Unexpected = 1012,           // %1 what went wrong, as the failing code said it
 };
 
 // Why a path is not an ordinary file, to complete NotOrdinaryFile.

@@ -10,22 +10,33 @@
 #include <cerrno>
 #include <new>
 
-void runJob(MessageBoxes &messages, const std::function<void()> &job)
+namespace {
+
+void show(MessageBoxes &messages, const JobError &failure)
 {
-    JobError failure(0, QString());
-    try {
-        job();
-        return;
-    } catch (const JobError &error) {
-        failure = error;
-    } catch (const std::bad_alloc &) {
-        // A buffer the size of a large file may not fit: report it like the OS would.
-        failure = osFailure(ENOMEM);
-    }
     if (failure.number() == kCancelledErrorNumber)
         return;
     messages.show(QString::number(failure.number()) + QLatin1String(": ") + failure.description(),
                   MessageStyle::Critical, QStringLiteral("Errore"));
+}
+
+} // namespace
+
+void runJob(MessageBoxes &messages, const std::function<void()> &job)
+{
+    // Nothing may leave a job: an exception crossing a Qt slot ends the program.
+    try {
+        job();
+    } catch (const JobError &error) {
+        show(messages, error);
+    } catch (const std::bad_alloc &) {
+        // A buffer the size of a large file may not fit: report it like the OS would.
+        show(messages, osFailure(ENOMEM));
+    } catch (const std::exception &error) {
+        show(messages, jobFailure(JobFailure::Unexpected, QString::fromLocal8Bit(error.what())));
+    } catch (...) {
+        show(messages, jobFailure(JobFailure::Unexpected, QStringLiteral("?")));
+    }
 }
 
 BusyCursor::BusyCursor()

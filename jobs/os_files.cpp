@@ -60,13 +60,14 @@ void MappedBytesDeleter::operator()(std::uint8_t *bytes) const
 ByteBuffer makeByteBuffer(std::size_t size)
 {
     // A whole file's worth of small pages costs a fault each (a tenth of a
-    // second or more per 256 MiB); huge pages cut that to one fault per 2 MiB. A length in whole huge pages lets the kernel align the
-    // mapping for them. Untouched pages never become resident.
+    // second or more per 256 MiB); huge pages cut that to one fault per 2 MiB.
+    // A length in whole huge pages lets the kernel align the mapping for them.
+    // Untouched pages never become resident, so nothing is reserved up front.
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
     std::size_t length = size == 0 ? 1 : size;
     if (length >= kHugePage && length <= SIZE_MAX - kHugePage)
         length = (length + kHugePage - 1) / kHugePage * kHugePage;
-    void *memory = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *memory = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (memory == MAP_FAILED)
         throw osFailure(ENOMEM);
     if (length >= kHugePage) {
@@ -138,6 +139,18 @@ void readWholeFile(const QString &path, const std::function<char *(std::size_t s
             throw jobFailure(JobFailure::InputChanged, path);
         done += static_cast<std::size_t>(got);
     }
+    // A file still growing would be cut short without a word.
+    char beyond;
+    while (true) {
+        const ssize_t got = ::read(file.get(), &beyond, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw osFailure(errno);
+        if (got > 0)
+            throw jobFailure(JobFailure::InputChanged, path);
+        break;
+    }
     if (const int error = file.close(); error != 0)
         throw osFailure(error);
 }
@@ -197,24 +210,6 @@ std::optional<struct stat> replaceableTarget(const QString &path, const std::str
     return info;
 }
 
-mode_t currentUmask()
-{
-    if (std::FILE *status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        unsigned int mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, status) != nullptr)
-            found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        std::fclose(status);
-        if (found)
-            return static_cast<mode_t>(mask);
-    }
-    // Older kernels: read it by setting it (the jobs run on one thread).
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mask;
-}
-
 std::string folderOf(const std::string &name)
 {
     const std::size_t slash = name.rfind('/');
@@ -228,13 +223,14 @@ std::string folderOf(const std::string &name)
 // The temporary file, removed again unless it was renamed into place.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::string &folder)
+    // mode as for open(2): the kernel applies the umask and any default ACL.
+    TemporaryFile(const std::string &folder, mode_t mode)
     {
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string candidate = folder + "/.dravolin-" + randomSuffix() + ".tmp";
-            // Created exclusively and private until its final mode is set.
+            // Created exclusively: never someone else's file, nor a link.
             const int fd = ::open(candidate.c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+                                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
             if (fd >= 0) {
                 m_fd = UniqueFd(fd);
                 m_name = candidate;
@@ -283,18 +279,16 @@ void replaceFile(const QString &path, const void *data, std::size_t size)
     const std::optional<struct stat> old = replaceableTarget(path, name);
     const std::string folder = folderOf(name);
 
-    TemporaryFile temporary(folder);
+    // A new file gets the usual 0666 less the umask; a replacement stays
+    // private until it takes the old file's owner (where we may) and mode.
+    TemporaryFile temporary(folder, old ? 0600 : 0666);
     const int fd = temporary.fd().get();
     if (old) {
-        // Keep the replaced file's owner where we may, then its mode.
-        if ((old->st_uid != ::geteuid() || old->st_gid != ::getegid()) &&
-            ::fchown(fd, old->st_uid, old->st_gid) != 0) {
-            // Only root may give a file away: otherwise it becomes ours.
-        }
+        // Only root may give a file away: otherwise it becomes ours.
+        if (old->st_uid != ::geteuid() || old->st_gid != ::getegid())
+            static_cast<void>(::fchown(fd, old->st_uid, old->st_gid));
         if (::fchmod(fd, old->st_mode & 07777) != 0)
             throw osFailure(errno);
-    } else if (::fchmod(fd, 0666 & ~currentUmask()) != 0) {
-        throw osFailure(errno);
     }
     if (const int error = writeAll(fd, static_cast<const char *>(data), size); error != 0)
         throw osFailure(error);
@@ -312,9 +306,8 @@ void replaceFile(const QString &path, const void *data, std::size_t size)
     // Make the rename itself durable. The new content is already in place, so a
     // folder that cannot be synced (some file systems refuse) is not a failure.
     UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.valid() && ::fsync(directory.get()) != 0) {
-        // Nothing to undo: see above.
-    }
+    if (directory.valid())
+        static_cast<void>(::fsync(directory.get()));
 }
 
 void injectWriteFailureForTesting(int error, std::size_t afterBytes)

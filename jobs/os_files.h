@@ -48,7 +48,7 @@ struct ByteBuffer {
 ByteBuffer makeByteBuffer(std::size_t size);
 
 // Largest file the library's 32-bit counts can take.
-inline constexpr std::uint64_t kLargestInput = 2147483647;
+inline constexpr std::uint64_t kLargestInput = INT32_MAX;
 
 // Reads the whole ordinary file at path. Once its size is known, and before a
 // byte is read, room(size) is asked for size writable bytes; it may throw to

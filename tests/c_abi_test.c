@@ -38,20 +38,6 @@ int main(void)
     text = ConvertiMime64(foobar, 6, 0);
     check(textIs(text, "Zm9vYmFy", 8), "ConvertiMime64 one line");
     check(DecifraMime64(text, buffer, 8) == 6 && memcmp(buffer, foobar, 6) == 0, "DecifraMime64 back");
-    check(DecifraMime64(text, buffer, 5) == -2, "DecifraMime64 too small");
-    LiberaTesto(text);
-
-    text = ConvertiMime64(foobar, 4, 1);
-    check(textIs(text, "Zm9vYg==\r\n", 10), "ConvertiMime64 wrapped");
-    LiberaTesto(text);
-
-    check(ConvertiMime64(foobar, 6, 7) == NULL, "ConvertiMime64 unknown opzione");
-    text = ConvertiMime64(NULL, 0, 1);
-    check(textIs(text, "", 0), "ConvertiMime64 empty");
-    LiberaTesto(text);
-
-    text = AllocaTesto("Zm9v!", 5);
-    check(DecifraMime64(text, buffer, 0) == -1, "DecifraMime64 malformed beats too small");
     LiberaTesto(text);
 
     text = AllocaTesto("1+1=2 \t\r\nfin\xc3\xa8 \n", 16);
@@ -66,8 +52,6 @@ int main(void)
     text = AllocaTesto(NULL, 3);
     check(textIs(text, "   ", 3), "AllocaTesto blanks");
     LiberaTesto(text);
-    check(AllocaTesto("x", -1) == NULL, "AllocaTesto negative");
-    check(LunghezzaTesto(NULL) == 0, "LunghezzaTesto NULL");
     LiberaTesto(NULL);
 
     printf("c_abi_test: %d passed, %d failed\n", passed, failed);

@@ -177,9 +177,8 @@ class Mime64Peers(unittest.TestCase):
             for opzione in (0, 1):
                 text = ours_mime64(data, opzione)
                 with self.subTest(length=len(data), opzione=opzione):
-                    self.assertEqual(base64.b64decode(text), data)
+                    # b64decode and decodebytes are a2b_base64 underneath.
                     self.assertEqual(binascii.a2b_base64(text), data)
-                    self.assertEqual(base64.decodebytes(text), data)
                     if opzione == 0:
                         self.assertEqual(base64.b64decode(text, validate=True), data)
 
@@ -218,8 +217,8 @@ class PrintablePeers(unittest.TestCase):
         for data in samples() + texts() + mixed_texts():
             text = ours_printable(data)
             with self.subTest(length=len(data), start=data[:20]):
+                # quopri.decodestring is a2b_qp underneath.
                 self.assertEqual(binascii.a2b_qp(text), data)
-                self.assertEqual(quopri.decodestring(text), data)
 
     def test_pure_python_decoder_reads_our_texts_up_to_line_ends(self):
         # quopri's line-by-line decoder writes every hard break as LF by design.
@@ -237,7 +236,6 @@ class PrintablePeers(unittest.TestCase):
                 encodings.update({
                     "b2a_qp": binascii.b2a_qp(data),
                     "b2a_qp quotetabs": binascii.b2a_qp(data, quotetabs=True),
-                    "quopri": quopri.encodestring(data),
                 })
             for name, text in encodings.items():
                 with self.subTest(length=len(data), encoder=name, start=data[:20]):

@@ -1,30 +1,22 @@
-// Faults met through the real job code: the input vanishing, folders and
-// targets that cannot be written, a full or read-only disk, broken libraries,
-// malformed encoded files, and the flushes that make a replacement durable.
-// Each case checks the box the person sees and that nothing is lost.
+// Every way a job must refuse, met through the real job code: bad inputs,
+// inputs that change while chosen, targets and folders that cannot take the
+// result, full and read-only disks, broken libraries. Each refusal shows one
+// error box and leaves every file as it was; the replacement is durable.
 
-#include "conversion_jobs.h"
-#include "conversion_library.h"
 #include "jobs_test_support.h"
+#include "os_files.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <QCoreApplication>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
-#include <utility>
 
+#include <dlfcn.h>
 #include <grp.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -33,627 +25,359 @@
 
 namespace {
 
-using Job = void (*)(JobContext &);
+QByteArray local(const QString &path) { return path.toLocal8Bit(); }
 
-QByteArray local(const QString &path)
+QString notOrdinary(const QString &path, const char *why)
 {
-    return path.toLocal8Bit();
+    return QStringLiteral("1009: ") + path + QStringLiteral(" non è un file ordinario: ") + QString::fromUtf8(why) + '.';
 }
 
-QString errnoMessage(int error)
+QString fileMessage(int number, const QString &path, const char *words)
 {
-    return QString::number(error) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+    return QString::number(number) + QStringLiteral(": Il file ") + path + QString::fromUtf8(words);
 }
 
-QString notOrdinaryMessage(const QString &path, const char *why)
+// The loader's own words for why path cannot be loaded.
+QString loaderError(const QString &path)
 {
-    return QStringLiteral("1009: ") + path + QStringLiteral(" non è un file ordinario: ") + QString::fromUtf8(why) +
-           QLatin1Char('.');
+    if (void *handle = ::dlopen(local(path).constData(), RTLD_NOW | RTLD_LOCAL)) {
+        ::dlclose(handle);
+        return QStringLiteral("(loaded)");
+    }
+    return QString::fromLocal8Bit(::dlerror());
 }
 
-// Answers like ScriptedFileRequester, but may act on the file system just
-// before handing back the path: what happens between choosing and reading.
-class ActingFileRequester : public FileRequester {
-public:
-    void answer(const QString &path, std::function<void()> before = {})
-    {
-        m_inner.answer(path);
-        m_actions.push_back(std::move(before));
-    }
+const char *const kEmpty = " è vuoto: non c'è nulla da convertire.";
+const char *const kNoData = " non contiene dati Mime64 da decodificare.";
+const char *const kInvalid = " non contiene dati Mime64 validi.";
+const char *const kTooLarge = " è troppo grande: si possono convertire al massimo 2147483647 byte.";
+const std::string kMark = "\xEF\xBB\xBF";
+const std::string kManyBlanks(1 << 20, ' ');
 
-    QString show(const FileRequest &request, FileRequestKind kind) override
-    {
-        std::function<void()> action;
-        if (!m_actions.empty()) {
-            action = std::move(m_actions.front());
-            m_actions.pop_front();
-        }
-        const QString chosen = m_inner.show(request, kind);
-        if (action)
-            action();
-        return chosen;
-    }
-
-    const std::vector<RecordedRequest> &requests() const { return m_inner.requests; }
-
-private:
-    ScriptedFileRequester m_inner;
-    std::deque<std::function<void()>> m_actions;
-};
-
-class JobFaults : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-
-    QString path(const QString &name) const { return dir.path() + QLatin1Char('/') + name; }
-
-    void run(Job job, const QString &input, const QString &output = {})
-    {
-        dialog.answer(input);
-        if (!output.isEmpty())
-            dialog.answer(output);
-        job(context);
-    }
-
-    // The one box shown since the last call, checked as an error box.
-    void expectError(const QString &prompt)
-    {
-        ASSERT_EQ(messages.messages.size(), 1u);
-        const RecordedMessage message = messages.messages.front();
-        messages.messages.clear();
-        EXPECT_EQ(message.prompt, prompt);
-        EXPECT_EQ(message.style, 16);
-        EXPECT_EQ(message.title, QStringLiteral("Errore"));
-        EXPECT_FALSE(message.busyCursorShown);
-    }
-
-    void expectDecoded(const QString &output)
-    {
-        ASSERT_EQ(messages.messages.size(), 1u);
-        const RecordedMessage message = messages.messages.front();
-        messages.messages.clear();
-        EXPECT_EQ(message.prompt, output.toUpper() + QStringLiteral(": Decifrazione eseguita correttamente."));
-        EXPECT_EQ(message.style, 64);
-        EXPECT_EQ(message.title, QStringLiteral("Conversione"));
-    }
-
-    QTemporaryDir dir;
-    ActingFileRequester dialog;
-    RecordingMessageBoxes messages;
-    ConversionLibrary library;
-    JobContext context{dialog, messages, library};
-};
-
-struct NamedJob {
-    const char *name;
+struct Refusal {
+    const char *label;
     Job job;
-    const char *inputName;
-    bool asksWhereToSave;
+    QString input;
+    std::optional<std::string> content; // written to input first, unless absent
+    QString output;                      // the save answer; none if the job never asks
+    QString message;                     // the one error box
+    std::function<void()> prepare = {};  // more setup, before the folder is noted
+    std::function<void()> atChoice = {}; // done while the person chooses the input
+    QString library = {};                // empty: the real library
+    std::function<void()> check = {};    // anything else that must hold after
 };
 
-const NamedJob kAllJobs[] = {
-    {"ConvertiFileMime64", ConvertiFileMime64, "dati.bin", false},
-    {"DecifraFileMime64", DecifraFileMime64, "dati.m64", true},
-    {"ConvertiFilePrintable", ConvertiFilePrintable, "dati.txt", false},
-    {"DecifraFilePrintable", DecifraFilePrintable, "dati.ptb", true},
-};
-
-// --- the input changing between choosing it and reading it ---
-
-TEST_F(JobFaults, AnInputDeletedAfterChoosingItEndsEveryJobWithNothingWritten)
+// Everything a refusal must leave as it was: type, mode, size, inode, time and
+// the bytes of every small file.
+std::map<QString, std::string> snapshot(const QStringList &folders)
 {
-    for (const NamedJob &each : kAllJobs) {
-        SCOPED_TRACE(each.name);
-        const QString input = path(QString::fromUtf8(each.inputName));
-        writeBytes(input, "Zm9v\r\n");
-        dialog.answer(input, [input] { ASSERT_EQ(::unlink(local(input).constData()), 0); });
-        each.job(context);
-        expectError(errnoMessage(ENOENT));
+    std::map<QString, std::string> state;
+    for (const QString &folder : folders) {
+        for (const QString &name : namesIn(folder)) {
+            const QString path = folder + '/' + name;
+            struct stat info {};
+            ::lstat(local(path).constData(), &info);
+            std::string &entry = state[path];
+            // A folder's own times change as the temporary comes and goes.
+            entry = std::to_string(info.st_mode) + ' ' + std::to_string(info.st_ino) + ' ';
+            if (!S_ISDIR(info.st_mode))
+                entry += std::to_string(info.st_size) + ' ' + std::to_string(info.st_mtim.tv_nsec) + ' ';
+            if (S_ISREG(info.st_mode) && info.st_size <= (1 << 20))
+                entry += std::to_string(std::hash<std::string>{}(readBytes(path).value_or("?")));
+            if (S_ISLNK(info.st_mode))
+                entry += QFile::symLinkTarget(path).toStdString();
+        }
     }
-    EXPECT_EQ(dialog.requests().size(), 4u); // no save request
-    EXPECT_EQ(namesIn(dir.path()), QStringList());
+    return state;
 }
 
-TEST_F(JobFaults, AnInputReplacedByAFolderIsNotReadAndTheFolderStays)
-{
-    for (const NamedJob &each : kAllJobs) {
-        SCOPED_TRACE(each.name);
-        const QString input = path(QString::fromUtf8(each.inputName));
-        writeBytes(input, "Zm9v\r\n");
-        dialog.answer(input, [input] {
-            ASSERT_EQ(::unlink(local(input).constData()), 0);
-            ASSERT_EQ(::mkdir(local(input).constData(), 0755), 0);
-        });
-        each.job(context);
-        expectError(notOrdinaryMessage(input, "è una cartella"));
-        EXPECT_TRUE(QFileInfo(input).isDir());
-        EXPECT_EQ(namesIn(input), QStringList());
+class JobFaults : public JobTest {
+protected:
+    // Runs each case; with asNobody, the job runs in a child without root.
+    void expectRefusals(const std::vector<Refusal> &cases, bool asNobody = false)
+    {
+        for (const Refusal &each : cases) {
+            SCOPED_TRACE(each.label);
+            if (each.content)
+                writeBytes(each.input, *each.content);
+            if (each.prepare)
+                each.prepare();
+            std::map<QString, std::string> before = snapshot(watched);
+            ScriptedDialog person;
+            person.answer(each.input, [&] {
+                if (each.atChoice) {
+                    each.atChoice();
+                    before = snapshot(watched);
+                }
+            });
+            if (!each.output.isEmpty())
+                person.answer(each.output);
+            std::optional<ConversionLibrary> other;
+            if (!each.library.isEmpty())
+                other.emplace(each.library);
+            JobContext runContext{person, messages, other ? *other : library};
+            if (!asNobody)
+                each.job(runContext);
+            else if (!runAsNobody([&] { each.job(runContext); })) {
+                GTEST_SKIP() << "running as root and cannot become the user nobody";
+            }
+            injectWriteFailureForTesting(0);
+            expectError(each.message);
+            if (!asNobody) {
+                EXPECT_EQ(person.shown.size(), each.output.isEmpty() ? 1u : 2u);
+            }
+            EXPECT_EQ(snapshot(watched), before);
+            if (each.check)
+                each.check();
+        }
     }
-    EXPECT_EQ(dialog.requests().size(), 4u);
-    EXPECT_EQ(namesIn(dir.path()), (QStringList{"dati.bin", "dati.m64", "dati.ptb", "dati.txt"}));
-}
 
-// What a job run in a child process showed, or why it could not run there.
-struct ChildOutcome {
-    QString skipped;
-    std::vector<RecordedMessage> messages;
-};
-
-// Runs body in a forked child that has given up root for the user nobody, so
-// that permission bits count; the child's message boxes come back through a
-// pipe. Without root the child runs as we are, where the bits count already.
-ChildOutcome runWithoutPrivileges(RecordingMessageBoxes &messages, const std::function<void()> &body)
-{
-    ChildOutcome outcome;
-    uid_t uid = ::geteuid();
-    gid_t gid = ::getegid();
-    if (uid == 0) {
+    // Runs body in a forked child that gave up root for nobody, so permission
+    // bits count, and takes back the boxes it showed. False if it could not.
+    bool runAsNobody(const std::function<void()> &body)
+    {
         const struct passwd *nobody = ::getpwnam("nobody");
-        if (nobody == nullptr) {
-            outcome.skipped = QStringLiteral("running as root and there is no user nobody to drop to");
-            return outcome;
+        int channel[2];
+        if ((::geteuid() == 0 && nobody == nullptr) || ::pipe(channel) != 0)
+            return false;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(channel[0]);
+            if (::geteuid() != 0) // without root the bits count already: close the folder
+                ::chmod(local(dir.path()).constData(), 0555);
+            QByteArray report = "SKIP";
+            if (::geteuid() != 0 || (::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 &&
+                                     ::setuid(nobody->pw_uid) == 0 && ::setuid(0) != 0)) {
+                report = "RAN";
+                body();
+                for (const ShownMessage &shown : messages.shown)
+                    report += '\x1e' + QByteArray::number(shown.style) + '\x1f' + shown.title.toUtf8() + '\x1f' +
+                              shown.prompt.toUtf8();
+            }
+            for (qsizetype done = 0, put = 0; done < report.size() && put >= 0; done += put)
+                put = ::write(channel[1], report.constData() + done, static_cast<std::size_t>(report.size() - done));
+            ::_exit(0);
         }
-        uid = nobody->pw_uid;
-        gid = nobody->pw_gid;
-    }
-    int channel[2];
-    if (::pipe(channel) != 0) {
-        outcome.skipped = QStringLiteral("no pipe: ") + QString::fromLocal8Bit(std::strerror(errno));
-        return outcome;
-    }
-    const pid_t child = ::fork();
-    if (child < 0) {
-        outcome.skipped = QStringLiteral("no fork: ") + QString::fromLocal8Bit(std::strerror(errno));
-        return outcome;
-    }
-    if (child == 0) {
-        ::close(channel[0]);
+        ::close(channel[1]);
         QByteArray report;
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 || ::setuid(0) == 0)) {
-            report = "SKIP cannot drop root privileges: " + QByteArray(std::strerror(errno));
-        } else {
-            body();
-            for (const RecordedMessage &message : messages.messages)
-                report += message.prompt.toUtf8() + '\x1f' + QByteArray::number(message.style) + '\x1f' +
-                          message.title.toUtf8() + '\x1e';
-        }
-        const char *data = report.constData();
-        qsizetype left = report.size();
-        while (left > 0) {
-            const ssize_t put = ::write(channel[1], data, static_cast<std::size_t>(left));
-            if (put <= 0)
-                break;
-            data += put;
-            left -= put;
-        }
-        ::_exit(0);
-    }
-    ::close(channel[1]);
-    QByteArray report;
-    pollfd waiting{channel[0], POLLIN, 0};
-    while (::poll(&waiting, 1, 30000) > 0) {
         char piece[4096];
-        const ssize_t got = ::read(channel[0], piece, sizeof piece);
-        if (got <= 0)
-            break;
-        report.append(piece, got);
+        for (ssize_t got; (got = ::read(channel[0], piece, sizeof piece)) > 0;)
+            report.append(piece, got);
+        ::close(channel[0]);
+        ::waitpid(child, nullptr, 0);
+        ::chmod(local(dir.path()).constData(), 0755);
+        const QList<QByteArray> records = report.split('\x1e');
+        for (const QByteArray &record : records.mid(1)) {
+            const QList<QByteArray> field = record.split('\x1f');
+            messages.shown.push_back({QString::fromUtf8(field.value(2)), field.value(0).toInt(),
+                                      QString::fromUtf8(field.value(1)), false});
+        }
+        return records.first() != "SKIP";
     }
-    ::close(channel[0]);
-    ::kill(child, SIGKILL); // only if it hangs; it has normally exited
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (report.startsWith("SKIP ")) {
-        outcome.skipped = QString::fromUtf8(report.mid(5));
-        return outcome;
-    }
-    for (const QByteArray &record : report.split('\x1e')) {
-        const QList<QByteArray> fields = record.split('\x1f');
-        if (fields.size() == 3)
-            outcome.messages.push_back(
-                {QString::fromUtf8(fields[0]), fields[1].toInt(), QString::fromUtf8(fields[2]), false});
-    }
-    return outcome;
+
+    QStringList watched{dir.path()};
+};
+
+TEST_F(JobFaults, BadOrVanishingInputsAndUnfitTargetsAreRefusedLeavingEverything)
+{
+    const QString tooLongName = path(QString(252, 'n')); // 255 at most: ".m64" does not fit
+    const auto sparse = [](const QString &file, std::uintmax_t size) {
+        return [=] { std::filesystem::resize_file(file.toStdString(), size); };
+    };
+    const auto fifo = [](const QString &file) {
+        return [=] { ::unlink(local(file).constData()), ::mkfifo(local(file).constData(), 0644); };
+    };
+    const auto gone = [](const QString &file) { return [=] { ::unlink(local(file).constData()); }; };
+    const auto folderFor = [](const QString &file) {
+        return [=] { ::unlink(local(file).constData()), ::mkdir(local(file).constData(), 0755); };
+    };
+    const auto link = [](const QString &target, const QString &at) {
+        return [=] { ::symlink(local(target).constData(), local(at).constData()); };
+    };
+    const auto old = [](const QString &file, mode_t mode) {
+        return [=] { writeBytes(file, "vecchio contenuto"), ::chmod(local(file).constData(), mode); };
+    };
+    const auto diskFull = [](const QString &file, std::size_t after) {
+        return [=] { writeBytes(file, "vecchio"), injectWriteFailureForTesting(ENOSPC, after); };
+    };
+    struct stat null {};
+    ASSERT_EQ(::lstat("/dev/null", &null), 0);
+    const QString m64 = path("dati.m64"), ptb = path("dati.ptb"), big = path("grande.bin");
+    Dl_info libc{};
+    ASSERT_NE(::dladdr(reinterpret_cast<void *>(&::getpid), &libc), 0);
+    const QString libcFile = QString::fromLocal8Bit(libc.dli_fname);
+    const QString partial = QStringLiteral(PARTIAL_LIBRARY_FILE);
+    const auto lacking = [&](const char *function, const QString &file) {
+        return QStringLiteral("1007: La funzione %1 non si trova nella libreria di conversione ").arg(QString::fromLatin1(function)) + file + '.';
+    };
+    writeBytes(path("altro.txt"), "da non toccare");
+    writeBytes(path("libdravolin.so"), "questa non è una libreria, ma un testo che ne porta il nome:\n"
+                                       "il caricatore deve rifiutarlo e la finestra deve dirlo.\n");
+
+    expectRefusals({
+        // Inputs that hold nothing to convert or are beyond the library's 32-bit counts.
+        {"empty file to encode", ConvertiFileMime64, path("vuoto.bin"), "", {}, fileMessage(1001, path("vuoto.bin"), kEmpty)},
+        {"empty .m64", DecifraFileMime64, path("vuoto.m64"), "", {}, fileMessage(1001, path("vuoto.m64"), kEmpty)},
+        {"blank .m64", DecifraFileMime64, m64, "  \r\n\t\r\n \n", {}, fileMessage(1003, m64, kNoData)},
+        {"mark and blanks", DecifraFileMime64, m64, kMark + " \t\r\n", {}, fileMessage(1003, m64, kNoData)},
+        {"stray characters", DecifraFileMime64, m64, "Zm9v@@@@\r\n", {}, fileMessage(1002, m64, kInvalid)},
+        {"a character left over", DecifraFileMime64, m64, "Zm9vY\r\n", {}, fileMessage(1002, m64, kInvalid)},
+        {"NUL inside", DecifraFileMime64, m64, std::string("Zm9v\0YmFy\r\n", 11), {}, fileMessage(1002, m64, kInvalid)},
+        {"bad byte after 2 MiB of blanks", DecifraFileMime64, m64, kManyBlanks + "Zm9v" + std::string(1 << 20, '\n') + "@",
+         {}, fileMessage(1002, m64, kInvalid)},
+        {"2 GiB to Mime64", ConvertiFileMime64, path("enorme.bin"), "", {}, fileMessage(1004, path("enorme.bin"), kTooLarge),
+         sparse(path("enorme.bin"), 2147483648)},
+        {"2 GiB to Printable", ConvertiFilePrintable, path("enorme.bin"), {}, {}, fileMessage(1004, path("enorme.bin"), kTooLarge)},
+        {"2 GiB .m64", DecifraFileMime64, path("enorme.m64"), "", {}, fileMessage(1004, path("enorme.m64"), kTooLarge),
+         sparse(path("enorme.m64"), 2147483648)},
+        {"2 GiB .ptb", DecifraFilePrintable, path("enorme.m64"), {}, {}, fileMessage(1004, path("enorme.m64"), kTooLarge)},
+        // 1610612736 bytes make 2147483648 Mime64 characters before the line breaks.
+        {"Mime64 form over 2 GiB", ConvertiFileMime64, path("medio.bin"), "", {},
+         fileMessage(1005, path("medio.bin"), " è troppo grande: la sua codifica Mime64 supererebbe 2147483647 byte."),
+         sparse(path("medio.bin"), 1610612736)},
+        // Inputs that change between choosing and reading.
+        {"vanished input 1", ConvertiFileMime64, path("sparito.bin"), "Zm9v\r\n", {}, errnoMessage(ENOENT), {}, gone(path("sparito.bin"))},
+        {"vanished input 2", DecifraFileMime64, m64, "Zm9v\r\n", {}, errnoMessage(ENOENT), {}, gone(m64)},
+        {"vanished input 3", ConvertiFilePrintable, path("sparito.txt"), "Zm9v\r\n", {}, errnoMessage(ENOENT), {}, gone(path("sparito.txt"))},
+        {"vanished input 4", DecifraFilePrintable, ptb, "Zm9v\r\n", {}, errnoMessage(ENOENT), {}, gone(ptb)},
+        {"input now a folder 1", ConvertiFileMime64, path("c.bin"), "x", {}, notOrdinary(path("c.bin"), "è una cartella"), {},
+         folderFor(path("c.bin"))},
+        {"input now a folder 2", DecifraFileMime64, path("c.m64"), "x", {}, notOrdinary(path("c.m64"), "è una cartella"), {},
+         folderFor(path("c.m64"))},
+        {"input now a folder 3", ConvertiFilePrintable, path("c.txt"), "x", {}, notOrdinary(path("c.txt"), "è una cartella"), {},
+         folderFor(path("c.txt"))},
+        {"input now a folder 4", DecifraFilePrintable, path("c.ptb"), "x", {}, notOrdinary(path("c.ptb"), "è una cartella"), {},
+         folderFor(path("c.ptb"))},
+        // Opened without blocking: a FIFO chosen by mistake cannot hang the window.
+        {"FIFO input", ConvertiFilePrintable, path("tubo.txt"), "", {}, notOrdinary(path("tubo.txt"), "è una pipe (FIFO)"),
+         fifo(path("tubo.txt"))},
+        // Output folders and targets that cannot take the result.
+        {"missing folder", DecifraFileMime64, m64, "Zm9vYmFy\r\n", path("manca/uscita.bin"), errnoMessage(ENOENT)},
+        {"missing folder", DecifraFilePrintable, ptb, "abc=3D\r\n", path("manca/uscita.txt"), errnoMessage(ENOENT)},
+        {"a file as folder", DecifraFileMime64, m64, "Zm9vYmFy\r\n", m64 + "/uscita.bin", errnoMessage(ENOTDIR)},
+        {"output name too long", ConvertiFileMime64, tooLongName, "foobar", {}, errnoMessage(ENAMETOOLONG)},
+        // Root could write it; its read-only mode is respected all the same.
+        {"read-only beside", ConvertiFileMime64, path("a.txt"), "foobar", {}, errnoMessage(EACCES), old(path("a.txt.m64"), 0444)},
+        {"read-only saved", DecifraFileMime64, m64, "Zm9v\r\n", path("sola.bin"), errnoMessage(EACCES), old(path("sola.bin"), 0444)},
+        {"folder beside", ConvertiFileMime64, path("d.txt"), "x", {}, notOrdinary(path("d.txt.m64"), "è una cartella"),
+         [&] { ::mkdir(local(path("d.txt.m64")).constData(), 0755); }},
+        {"link beside", ConvertiFileMime64, path("l.txt"), "x", {}, notOrdinary(path("l.txt.m64"), "è un collegamento simbolico"),
+         link(path("altro.txt"), path("l.txt.m64"))},
+        {"link saved", DecifraFilePrintable, ptb, "abc=3D\r\n", path("l.bin"), notOrdinary(path("l.bin"), "è un collegamento simbolico"),
+         link(path("altro.txt"), path("l.bin"))},
+        // Writing through a dangling link would create a file elsewhere.
+        {"dangling link", DecifraFilePrintable, ptb, "abc=3D\r\n", path("sospeso.txt"),
+         notOrdinary(path("sospeso.txt"), "è un collegamento simbolico"), link(path("altrove.txt"), path("sospeso.txt"))},
+        {"FIFO beside", ConvertiFileMime64, path("f.txt"), "x", {}, notOrdinary(path("f.txt.m64"), "è una pipe (FIFO)"),
+         fifo(path("f.txt.m64"))},
+        {"/dev/null", DecifraFileMime64, m64, "Zm9vYmFy\r\n", "/dev/null", notOrdinary("/dev/null", "è un dispositivo"), {}, {}, {},
+         [&] {
+             struct stat after {};
+             ASSERT_EQ(::lstat("/dev/null", &after), 0);
+             EXPECT_TRUE(S_ISCHR(after.st_mode) && after.st_rdev == null.st_rdev && after.st_ino == null.st_ino);
+             EXPECT_EQ(namesIn("/dev").filter(".dravolin"), QStringList());
+         }},
+        // The disk filling at the start, inside and near the end of the write.
+        {"disk full at once", ConvertiFileMime64, big, std::string(30000, 'q'), {}, errnoMessage(ENOSPC), diskFull(big + ".m64", 0)},
+        {"disk full early", ConvertiFileMime64, big, std::string(30000, 'q'), {}, errnoMessage(ENOSPC), diskFull(big + ".m64", 7)},
+        {"disk full late", ConvertiFileMime64, big, std::string(30000, 'q'), {}, errnoMessage(ENOSPC), diskFull(big + ".m64", 20000)},
+        {"disk full, new file", DecifraFilePrintable, ptb, "testo=20\r\n", path("nuovo.txt"), errnoMessage(ENOSPC),
+         [] { injectWriteFailureForTesting(ENOSPC, 2); }},
+        // Libraries that are not what they should be.
+        {"no library", ConvertiFileMime64, path("a.txt"), "foobar", {},
+         "1006: Impossibile caricare la libreria di conversione " + path("no/libdravolin.so") + ": " +
+             loaderError(path("no/libdravolin.so")),
+         {}, {}, path("no/libdravolin.so")},
+        {"a text as library", ConvertiFileMime64, path("a.txt"), "foobar", {},
+         "1006: Impossibile caricare la libreria di conversione " + path("libdravolin.so") + ": " +
+             loaderError(path("libdravolin.so")),
+         {}, {}, path("libdravolin.so")},
+        {"none of its functions", ConvertiFileMime64, path("a.txt"), "foobar", {}, lacking("ConvertiMime64", libcFile), {}, {}, libcFile},
+        {"lacking DecifraMime64", DecifraFileMime64, m64, "Zm9v\r\n", {}, lacking("DecifraMime64", partial), {}, {}, partial},
+        {"lacking ConvertiPrintable", ConvertiFilePrintable, path("a.txt"), "foobar", {}, lacking("ConvertiPrintable", partial), {}, {}, partial},
+        {"lacking DecifraPrintable", DecifraFilePrintable, ptb, "abc", {}, lacking("DecifraPrintable", partial), {}, {}, partial},
+    });
+    EXPECT_TRUE(loaderError(path("libdravolin.so")).contains("ELF"));
+
+    // The functions that are there still work: RFC 4648's vector.
+    ConversionLibrary partialLibrary(partial);
+    JobContext withPartial{dialog, messages, partialLibrary};
+    writeBytes(path("b.txt"), "foobar");
+    dialog.answer(path("b.txt"));
+    ConvertiFileMime64(withPartial);
+    expectDone(path("b.txt.m64"), ": Conversione eseguita correttamente.");
+    EXPECT_EQ(readBytes(path("b.txt.m64")), std::string("Zm9vYmFy\r\n"));
 }
 
-// The library is loaded before forking, so the child needs no file of it.
-void loadEveryFunction(ConversionLibrary &library)
+// Root ignores permission bits, so these run as the user nobody.
+TEST_F(JobFaults, UnreadableInputsAndAnUnwritableFolderKeepEverything)
 {
+    // Loaded before forking, so the child needs no access to the library file.
     const LibraryText text = library.AllocaTesto("YQ==", 4);
     library.ConvertiPrintable(text);
     library.DecifraPrintable(text);
     std::uint8_t byte[4];
     library.DecifraMime64(text, byte, sizeof byte);
     library.ConvertiMime64(byte, 1);
-}
-
-void expectAllErrors(const ChildOutcome &outcome, std::size_t count, const QString &prompt)
-{
-    ASSERT_EQ(outcome.messages.size(), count);
-    for (const RecordedMessage &message : outcome.messages) {
-        EXPECT_EQ(message.prompt, prompt);
-        EXPECT_EQ(message.style, 16);
-        EXPECT_EQ(message.title, QStringLiteral("Errore"));
-    }
-}
-
-TEST_F(JobFaults, AnInputMadeUnreadableAfterChoosingItIsReportedAndKept)
-{
-    // The folder must be open to the unprivileged child; the inputs are its own
-    // so that it can take its own read permission away.
+    // The folder stays ours and open to all: nobody may read, not add a file.
     ASSERT_EQ(::chmod(local(dir.path()).constData(), 0755), 0);
-    loadEveryFunction(library);
-    std::map<QString, std::string> contents;
-    for (const NamedJob &each : kAllJobs) {
-        const QString input = path(QString::fromUtf8(each.inputName));
-        contents[input] = "Zm9v\r\n";
-        writeBytes(input, contents[input]);
-        if (const struct passwd *nobody = ::getpwnam("nobody"); ::geteuid() == 0 && nobody != nullptr) {
-            ASSERT_EQ(::chown(local(input).constData(), nobody->pw_uid, nobody->pw_gid), 0);
-        }
-        dialog.answer(input, [input] { ::chmod(local(input).constData(), 0); });
-    }
-
-    const ChildOutcome outcome = runWithoutPrivileges(messages, [&] {
-        for (const NamedJob &each : kAllJobs)
-            each.job(context);
-    });
-    if (!outcome.skipped.isEmpty())
-        GTEST_SKIP() << outcome.skipped.toStdString();
-
-    expectAllErrors(outcome, 4, errnoMessage(EACCES));
-    for (const auto &[input, content] : contents) {
-        ASSERT_EQ(::chmod(local(input).constData(), 0644), 0);
-        EXPECT_EQ(readBytes(input), content) << input.toStdString();
-    }
-    EXPECT_EQ(namesIn(dir.path()), (QStringList{"dati.bin", "dati.m64", "dati.ptb", "dati.txt"}));
+    const struct passwd *nobody = ::getpwnam("nobody");
+    const auto unreadable = [&](const QString &file) {
+        return [=] {
+            if (::geteuid() == 0 && nobody != nullptr)
+                ::chown(local(file).constData(), nobody->pw_uid, nobody->pw_gid);
+            ::chmod(local(file).constData(), 0);
+        };
+    };
+    const auto writable = [](const QString &file) { return [=] { ::chmod(local(file).constData(), 0666); }; };
+    expectRefusals({
+        {"unreadable 1", ConvertiFileMime64, path("u.bin"), "foobar", {}, errnoMessage(EACCES), unreadable(path("u.bin"))},
+        {"unreadable 2", DecifraFileMime64, path("u.m64"), "Zm9v\r\n", {}, errnoMessage(EACCES), unreadable(path("u.m64"))},
+        {"unreadable 3", ConvertiFilePrintable, path("u.txt"), "a=b", {}, errnoMessage(EACCES), unreadable(path("u.txt"))},
+        {"unreadable 4", DecifraFilePrintable, path("u.ptb"), "a=3D", {}, errnoMessage(EACCES), unreadable(path("u.ptb"))},
+        {"new file beside", ConvertiFileMime64, path("w.bin"), "foobar", {}, errnoMessage(EACCES)},
+        {"new file beside", ConvertiFilePrintable, path("w.txt"), "a=b\r\n", {}, errnoMessage(EACCES)},
+        // Even a file it may write is not replaced: the temporary cannot be made.
+        {"old file saved", DecifraFileMime64, path("w.m64"), "Zm9vYmFy\r\n", path("vecchio.bin"), errnoMessage(EACCES),
+         [&] { writeBytes(path("vecchio.bin"), "vecchio contenuto"), writable(path("vecchio.bin"))(); }},
+        {"new file saved", DecifraFilePrintable, path("w.ptb"), "abc=3D\r\n", path("nuovo.txt"), errnoMessage(EACCES)},
+    }, true);
 }
 
-// --- output folders and targets that cannot take the result ---
-
-TEST_F(JobFaults, AnOutputFolderThatIsMissingOrAFileIsReportedAndNothingIsMade)
+TEST_F(JobFaults, ARealDiskFullThenReadOnlyKeepsEverythingAndFreesTheRoom)
 {
-    writeBytes(path("dati.m64"), "Zm9vYmFy\r\n");
-    writeBytes(path("dati.ptb"), "abc=3D\r\n");
-
-    run(DecifraFileMime64, path("dati.m64"), path("manca/uscita.bin"));
-    expectError(errnoMessage(ENOENT));
-    run(DecifraFilePrintable, path("dati.ptb"), path("manca/uscita.txt"));
-    expectError(errnoMessage(ENOENT));
-    // A file where a folder should be.
-    run(DecifraFileMime64, path("dati.m64"), path("dati.ptb/uscita.bin"));
-    expectError(errnoMessage(ENOTDIR));
-
-    EXPECT_EQ(readBytes(path("dati.m64")), std::string("Zm9vYmFy\r\n"));
-    EXPECT_EQ(readBytes(path("dati.ptb")), std::string("abc=3D\r\n"));
-    EXPECT_EQ(namesIn(dir.path()), (QStringList{"dati.m64", "dati.ptb"}));
-}
-
-TEST_F(JobFaults, AnOutputFolderWithoutWritePermissionKeepsEverything)
-{
-    // The folder stays root's and open to all; the unprivileged child may read
-    // the inputs and write the old output file, but not add to the folder.
-    ASSERT_EQ(::chmod(local(dir.path()).constData(), 0755), 0);
-    loadEveryFunction(library);
-    writeBytes(path("dati.bin"), "foobar");
-    writeBytes(path("dati.txt"), "a=b\r\n");
-    writeBytes(path("dati.m64"), "Zm9vYmFy\r\n");
-    writeBytes(path("dati.ptb"), "abc=3D\r\n");
-    const std::string old = "vecchio contenuto";
-    writeBytes(path("vecchio.bin"), old);
-    ASSERT_EQ(::chmod(local(path("vecchio.bin")).constData(), 0666), 0);
-    if (::geteuid() != 0) {
-        ASSERT_EQ(::chmod(local(dir.path()).constData(), 0555), 0);
-    }
-
-    dialog.answer(path("dati.bin"));
-    dialog.answer(path("dati.txt"));
-    dialog.answer(path("dati.m64"));
-    dialog.answer(path("vecchio.bin"));
-    dialog.answer(path("dati.ptb"));
-    dialog.answer(path("nuovo.txt"));
-    const ChildOutcome outcome = runWithoutPrivileges(messages, [&] {
-        ConvertiFileMime64(context);
-        ConvertiFilePrintable(context);
-        DecifraFileMime64(context);
-        DecifraFilePrintable(context);
-    });
-    ::chmod(local(dir.path()).constData(), 0755);
-    if (!outcome.skipped.isEmpty())
-        GTEST_SKIP() << outcome.skipped.toStdString();
-
-    expectAllErrors(outcome, 4, errnoMessage(EACCES));
-    EXPECT_EQ(readBytes(path("vecchio.bin")), old);
-    EXPECT_EQ(readBytes(path("dati.bin")), std::string("foobar"));
-    EXPECT_EQ(namesIn(dir.path()),
-              (QStringList{"dati.bin", "dati.m64", "dati.ptb", "dati.txt", "vecchio.bin"}));
-}
-
-TEST_F(JobFaults, TheNullDeviceAsSaveTargetIsRefusedAndLeftAlone)
-{
-    struct stat before {};
-    ASSERT_EQ(::lstat("/dev/null", &before), 0);
-    ASSERT_TRUE(S_ISCHR(before.st_mode));
-    writeBytes(path("dati.m64"), "Zm9vYmFy\r\n");
-    writeBytes(path("dati.ptb"), "abc=3D\r\n");
-
-    run(DecifraFileMime64, path("dati.m64"), QStringLiteral("/dev/null"));
-    expectError(notOrdinaryMessage(QStringLiteral("/dev/null"), "è un dispositivo"));
-    run(DecifraFilePrintable, path("dati.ptb"), QStringLiteral("/dev/null"));
-    expectError(notOrdinaryMessage(QStringLiteral("/dev/null"), "è un dispositivo"));
-
-    struct stat after {};
-    ASSERT_EQ(::lstat("/dev/null", &after), 0);
-    EXPECT_TRUE(S_ISCHR(after.st_mode));
-    EXPECT_EQ(after.st_rdev, before.st_rdev);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    EXPECT_EQ(namesIn(QStringLiteral("/dev")).filter(QStringLiteral(".dravolin")), QStringList());
-    EXPECT_EQ(namesIn(dir.path()), (QStringList{"dati.m64", "dati.ptb"}));
-}
-
-TEST_F(JobFaults, ASaveTargetThatIsALinkIsRefusedAndNeitherLinkNorTargetChanges)
-{
-    writeBytes(path("dati.ptb"), "abc=3D\r\n");
-    writeBytes(path("bersaglio.txt"), "da non toccare");
-    ASSERT_EQ(::symlink(local(path("bersaglio.txt")).constData(), local(path("collegamento.txt")).constData()), 0);
-    // A dangling link: writing through it would create a file elsewhere.
-    ASSERT_EQ(::symlink(local(path("altrove.txt")).constData(), local(path("sospeso.txt")).constData()), 0);
-
-    run(DecifraFilePrintable, path("dati.ptb"), path("collegamento.txt"));
-    expectError(notOrdinaryMessage(path("collegamento.txt"), "è un collegamento simbolico"));
-    run(DecifraFilePrintable, path("dati.ptb"), path("sospeso.txt"));
-    expectError(notOrdinaryMessage(path("sospeso.txt"), "è un collegamento simbolico"));
-
-    EXPECT_EQ(QFile::symLinkTarget(path("collegamento.txt")), path("bersaglio.txt"));
-    EXPECT_EQ(QFile::symLinkTarget(path("sospeso.txt")), path("altrove.txt"));
-    EXPECT_EQ(readBytes(path("bersaglio.txt")), std::string("da non toccare"));
-    EXPECT_EQ(namesIn(dir.path()), (QStringList{"bersaglio.txt", "collegamento.txt", "dati.ptb", "sospeso.txt"}));
-}
-
-TEST_F(JobFaults, AnOutputNameTooLongForTheFileSystemIsReported)
-{
-    // 252 characters fit a name; with ".m64" appended they do not (255 at most).
-    const QString input = path(QString(252, QLatin1Char('n')));
-    writeBytes(input, "foobar");
-    run(ConvertiFileMime64, input);
-    expectError(errnoMessage(ENAMETOOLONG));
-    EXPECT_EQ(readBytes(input), std::string("foobar"));
-    EXPECT_EQ(namesIn(dir.path()), QStringList{QString(252, QLatin1Char('n'))});
-}
-
-// --- a real small file system: full, then read-only ---
-
-class SmallDisk : public JobFaults {
-protected:
-    void SetUp() override
-    {
-        JobFaults::SetUp();
-        disk = path(QStringLiteral("disco"));
-        ASSERT_EQ(::mkdir(local(disk).constData(), 0755), 0);
-        if (::mount("tmpfs", local(disk).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0755") != 0)
-            GTEST_SKIP() << "cannot mount a 64 KiB tmpfs here (" << std::strerror(errno)
-                         << "); the injected ENOSPC cases cover the disk filling";
-        mounted = true;
-    }
-    void TearDown() override
-    {
-        if (mounted)
-            ::umount2(local(disk).constData(), MNT_DETACH);
-    }
-    QString onDisk(const QString &name) const { return disk + QLatin1Char('/') + name; }
-
-    QString disk;
-    bool mounted = false;
-};
-
-TEST_F(SmallDisk, FillingUpWhileWritingKeepsTheOldFileAndFreesTheRoom)
-{
-    // 40000 bytes take 10 of the 16 pages; their Mime64 form needs 14 more.
+    const QString disk = path("disco");
+    ASSERT_EQ(::mkdir(local(disk).constData(), 0755), 0);
+    if (::mount("tmpfs", local(disk).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0755") != 0)
+        GTEST_SKIP() << "cannot mount a 64 KiB tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        QByteArray at;
+        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+    } unmount{local(disk)};
+    watched << disk;
+    const auto onDisk = [&](const char *name) { return disk + '/' + name; };
     std::string input;
     for (int i = 0; i < 40000; ++i)
         input += static_cast<char>((i * 131) & 0xFF);
-    writeBytes(onDisk("grande.bin"), input);
-    const std::string old = "vecchia codifica";
-    writeBytes(onDisk("grande.bin.m64"), old);
-
-    run(ConvertiFileMime64, onDisk("grande.bin"));
-    expectError(errnoMessage(ENOSPC));
-    EXPECT_EQ(readBytes(onDisk("grande.bin")), input);
-    EXPECT_EQ(readBytes(onDisk("grande.bin.m64")), old);
-    EXPECT_EQ(namesIn(disk), (QStringList{"grande.bin", "grande.bin.m64"}));
-
-    // Decoding 60000 bytes from elsewhere onto the nearly full disk.
-    writeBytes(path("dati.m64"), std::string(80000, 'A'));
-    run(DecifraFileMime64, path("dati.m64"), onDisk("zeri.bin"));
-    expectError(errnoMessage(ENOSPC));
-    EXPECT_EQ(namesIn(disk), (QStringList{"grande.bin", "grande.bin.m64"}));
-
+    // 40000 bytes take 10 of the 16 pages; their Mime64 form needs 14 more.
+    expectRefusals({
+        {"encoding", ConvertiFileMime64, onDisk("grande.bin"), input, {}, errnoMessage(ENOSPC),
+         [&] { writeBytes(onDisk("grande.bin.m64"), "vecchia codifica"); }},
+        {"decoding onto it", DecifraFileMime64, path("dati.m64"), std::string(80000, 'A'), onDisk("zeri.bin"), errnoMessage(ENOSPC)},
+    });
     // The temporary's pages came back: a small job fits again.
     writeBytes(path("dati.ptb"), "ok=21\r\n");
     run(DecifraFilePrintable, path("dati.ptb"), onDisk("piccolo.txt"));
-    expectDecoded(onDisk("piccolo.txt"));
+    expectDone(onDisk("piccolo.txt"), ": Decifrazione eseguita correttamente.");
     EXPECT_EQ(readBytes(onDisk("piccolo.txt")), std::string("ok!\r\n"));
+
+    ASSERT_EQ(::mount("tmpfs", local(disk).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, "size=64k"), 0);
+    expectRefusals({
+        {"replacing", ConvertiFileMime64, onDisk("grande.bin"), {}, {}, errnoMessage(EROFS)},
+        {"new beside", ConvertiFilePrintable, onDisk("grande.bin"), {}, {}, errnoMessage(EROFS)},
+        {"new saved", DecifraFilePrintable, path("dati.ptb"), {}, onDisk("nuovo.txt"), errnoMessage(EROFS)},
+    });
 }
-
-TEST_F(SmallDisk, AReadOnlyFileSystemRefusesEveryWriteEvenToRoot)
-{
-    writeBytes(onDisk("a.txt"), "foobar");
-    writeBytes(onDisk("a.txt.m64"), "vecchio");
-    writeBytes(onDisk("b.txt"), "testo");
-    ASSERT_EQ(::mount("tmpfs", local(disk).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
-                      "size=64k"),
-              0)
-        << std::strerror(errno);
-    writeBytes(path("dati.ptb"), "abc=3D\r\n");
-
-    run(ConvertiFileMime64, onDisk("a.txt"));       // replacing a file
-    expectError(errnoMessage(EROFS));
-    run(ConvertiFilePrintable, onDisk("b.txt"));    // a new file beside the input
-    expectError(errnoMessage(EROFS));
-    run(DecifraFilePrintable, path("dati.ptb"), onDisk("nuovo.txt"));
-    expectError(errnoMessage(EROFS));
-
-    EXPECT_EQ(readBytes(onDisk("a.txt.m64")), std::string("vecchio"));
-    EXPECT_EQ(readBytes(onDisk("a.txt")), std::string("foobar"));
-    EXPECT_EQ(namesIn(disk), (QStringList{"a.txt", "a.txt.m64", "b.txt"}));
-}
-
-// --- libraries that are not what they should be ---
-
-TEST_F(JobFaults, ATextFileNamedLikeTheLibraryIsReportedAsNotLoadable)
-{
-    const QString fake = path(QStringLiteral("libdravolin.so"));
-    writeBytes(fake, "questa non è una libreria, ma un testo che ne porta il nome:\n"
-                     "il caricatore deve rifiutarlo e la finestra deve dirlo.\n");
-    ConversionLibrary notALibrary(fake);
-    JobContext withFake{dialog, messages, notALibrary};
-    writeBytes(path("a.txt"), "foobar");
-    dialog.answer(path("a.txt"));
-    ConvertiFileMime64(withFake);
-
-    ASSERT_EQ(messages.messages.size(), 1u);
-    const RecordedMessage message = messages.messages.front();
-    const QString prefix =
-        QStringLiteral("1006: Impossibile caricare la libreria di conversione ") + fake + QStringLiteral(": ");
-    EXPECT_TRUE(message.prompt.startsWith(prefix)) << message.prompt.toStdString();
-    // The loader's reason follows: not an ELF file.
-    EXPECT_TRUE(message.prompt.mid(prefix.size()).contains(QStringLiteral("ELF"))) << message.prompt.toStdString();
-    EXPECT_EQ(message.style, 16);
-    EXPECT_EQ(message.title, QStringLiteral("Errore"));
-    EXPECT_EQ(readBytes(path("a.txt")), std::string("foobar"));
-    EXPECT_EQ(namesIn(dir.path()), (QStringList{"a.txt", "libdravolin.so"}));
-}
-
-TEST_F(JobFaults, ALibraryLackingAFunctionNamesItWhileTheOthersStillWork)
-{
-    const QString partialFile = QStringLiteral(PARTIAL_LIBRARY_FILE);
-    ConversionLibrary partial(partialFile);
-    JobContext withPartial{dialog, messages, partial};
-    writeBytes(path("a.txt"), "foobar");
-    writeBytes(path("dati.m64"), "Zm9vYmFy\r\n");
-    writeBytes(path("dati.ptb"), "abc=3D\r\n");
-    const auto missing = [&](const char *function) {
-        return QStringLiteral("1007: La funzione ") + QString::fromLatin1(function) +
-               QStringLiteral(" non si trova nella libreria di conversione ") + partialFile + QLatin1Char('.');
-    };
-
-    dialog.answer(path("dati.m64"));
-    DecifraFileMime64(withPartial);
-    expectError(missing("DecifraMime64"));
-    dialog.answer(path("a.txt"));
-    ConvertiFilePrintable(withPartial);
-    expectError(missing("ConvertiPrintable"));
-    dialog.answer(path("dati.ptb"));
-    DecifraFilePrintable(withPartial);
-    expectError(missing("DecifraPrintable"));
-    EXPECT_EQ(dialog.requests().size(), 3u); // no save request
-    EXPECT_EQ(namesIn(dir.path()), (QStringList{"a.txt", "dati.m64", "dati.ptb"}));
-
-    // RFC 4648's vector, through the functions that are there.
-    dialog.answer(path("a.txt"));
-    ConvertiFileMime64(withPartial);
-    ASSERT_EQ(messages.messages.size(), 1u);
-    EXPECT_EQ(messages.messages[0].prompt,
-              path("a.txt.m64").toUpper() + QStringLiteral(": Conversione eseguita correttamente."));
-    EXPECT_EQ(messages.messages[0].style, 64);
-    EXPECT_EQ(readBytes(path("a.txt.m64")), std::string("Zm9vYmFy\r\n"));
-}
-
-// --- malformed encoded files ---
-
-TEST_F(JobFaults, MalformedM64FilesAreRefusedBeforeTheSaveRequest)
-{
-    const std::string bom = "\xEF\xBB\xBF";
-    const std::string manyBlanks(1 << 20, ' ');
-    // Each breaks RFC 2045's base64: padding only ends a group of two or three
-    // characters, one character alone makes no byte, and nothing outside the
-    // alphabet but blanks and line breaks (and one leading byte-order mark) may stand.
-    const std::vector<std::string> invalid = {
-        "=Zm9v\r\n",
-        "Zm=9v\r\n",
-        "Zm9v=\r\n",
-        "Z===\r\n",
-        "Zm9vY\r\n",
-        std::string("Zm9v\0YmFy\r\n", 11),
-        std::string("\0", 1),
-        "Zm9v\xC3\xA8YmFy\r\n",
-        "\x80",
-        bom + bom + "Zm9v",
-        "Zm9v\r\n" + bom,
-        " " + bom + "Zm9v",
-        manyBlanks + "Zm9v" + std::string(1 << 20, '\n') + "@",
-    };
-    int index = 0;
-    for (const std::string &content : invalid) {
-        SCOPED_TRACE(index);
-        const QString input = path(QStringLiteral("rotto%1.m64").arg(index++));
-        writeBytes(input, content);
-        run(DecifraFileMime64, input);
-        expectError(QStringLiteral("1002: Il file ") + input + QStringLiteral(" non contiene dati Mime64 validi."));
-        EXPECT_EQ(readBytes(input), content);
-    }
-    // Only blanks once the leading mark is skipped: there is nothing to decode.
-    const std::vector<std::string> empty = {bom, bom + " \t\r\n", manyBlanks + "\r\n" + manyBlanks};
-    for (const std::string &content : empty) {
-        SCOPED_TRACE(index);
-        const QString input = path(QStringLiteral("vuoto%1.m64").arg(index++));
-        writeBytes(input, content);
-        run(DecifraFileMime64, input);
-        expectError(QStringLiteral("1003: Il file ") + input +
-                    QStringLiteral(" non contiene dati Mime64 da decodificare."));
-    }
-    EXPECT_EQ(dialog.requests().size(), static_cast<std::size_t>(index)); // never a save request
-    EXPECT_EQ(namesIn(dir.path()).size(), index);
-
-    // Blanks anywhere, however many, and a leading mark are skipped.
-    writeBytes(path("spaziato.m64"), bom + "Zm9v" + manyBlanks + "\r\n\t" + manyBlanks + "YmFy\r\n");
-    run(DecifraFileMime64, path("spaziato.m64"), path("spaziato.bin"));
-    EXPECT_EQ(readBytes(path("spaziato.bin")), std::string("foobar"));
-}
-
-TEST_F(JobFaults, MalformedPtbFilesDecodeLeniently)
-{
-    const std::string manyBlanks(1 << 20, ' ');
-    const std::string manyTabs(1 << 20, '\t');
-    // Expected by RFC 2045 6.7 read leniently: "=XX" in either case is a byte,
-    // '=' with only blanks before a line break or the end is a soft break,
-    // any other '=' stands; blanks before a line break or the end go.
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"abc=", "abc"},
-        {"abc=\r", "abc=\r"},         // a lone CR is no line break
-        {"abc=\r\n", "abc"},
-        {"abc= \t\r\nxyz", "abcxyz"},
-        {"abc= \t", "abc"},
-        {"a=\nb", "ab"},
-        {"a=  x", "a=  x"},
-        {"a \rb", "a \rb"},
-        {"=e8=E8=3d=3D", "\xE8\xE8=="},
-        {"a=4", "a=4"},
-        {"==41", "=A"},
-        {"=G1=\x80=", "=G1=\x80"},
-        {std::string("a\0=00b", 6), std::string("a\0\0b", 4)},
-        {"\xEF\xBB\xBF", "\xEF\xBB\xBF"},
-        {"\xEF\xBB\xBF \t\r\n", "\xEF\xBB\xBF\r\n"},
-        {"x" + manyBlanks + "\r\ny" + manyTabs, "x\r\ny"},
-        {"x" + manyBlanks + "y", "x" + manyBlanks + "y"},
-        {"=" + manyBlanks + "\nz", "z"},
-    };
-    int index = 0;
-    for (const auto &[content, expected] : cases) {
-        SCOPED_TRACE(index);
-        const QString input = path(QStringLiteral("caso%1.ptb").arg(index));
-        const QString output = path(QStringLiteral("caso%1.txt").arg(index++));
-        writeBytes(input, content);
-        run(DecifraFilePrintable, input, output);
-        expectDecoded(output);
-        EXPECT_EQ(readBytes(output), expected);
-        EXPECT_EQ(readBytes(input), content);
-    }
-    EXPECT_EQ(namesIn(dir.path()).size(), 2 * index); // no temporary left
-}
-
-// --- durability ---
 
 TEST(Durability, TheTemporaryIsFlushedBeforeTheRenameAndTheFolderAfter)
 {
@@ -661,74 +385,47 @@ TEST(Durability, TheTemporaryIsFlushedBeforeTheRenameAndTheFolderAfter)
     if (strace.isEmpty())
         GTEST_SKIP() << "strace is not installed (tools/deps.sh installs it)";
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString input = dir.path() + QStringLiteral("/dati.bin");
-    const QString output = input + QStringLiteral(".m64");
     const QString log = dir.path() + QStringLiteral("/strace.log");
     writeBytes(input, "foobar");
-    writeBytes(output, "vecchio");
-
+    writeBytes(input + ".m64", "vecchio");
     QProcess traced;
-    // LeakSanitizer cannot run under ptrace; the sanitized build's probe leaks nothing it checks here.
+    // LeakSanitizer cannot run under ptrace.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     traced.setProcessEnvironment(environment);
-    traced.start(strace, {QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-s"), QStringLiteral("4096"),
-                          QStringLiteral("-o"), log, QStringLiteral("-e"),
-                          QStringLiteral("trace=open,openat,fsync,fdatasync,rename,renameat,renameat2"),
-                          QStringLiteral(DURABILITY_PROBE_FILE), input});
+    traced.start(strace, {"-qq", "-o", log, "-e", "trace=open,openat,fsync,fdatasync,rename,renameat,renameat2",
+                          QCoreApplication::applicationFilePath(), "--encode-once", input});
     ASSERT_TRUE(traced.waitForFinished(60000));
     const QString errors = QString::fromLocal8Bit(traced.readAllStandardError());
     if (errors.contains(QStringLiteral("ptrace")) && traced.exitCode() != 0)
         GTEST_SKIP() << "strace cannot trace here: " << errors.toStdString();
-    ASSERT_EQ(traced.exitCode(), 0) << traced.readAllStandardOutput().toStdString() << errors.toStdString();
-    EXPECT_EQ(readBytes(output), std::string("Zm9vYmFy\r\n"));
+    ASSERT_EQ(traced.exitCode(), 0) << errors.toStdString();
+    EXPECT_EQ(readBytes(input + ".m64"), std::string("Zm9vYmFy\r\n"));
 
-    const std::optional<std::string> text = readBytes(log);
-    ASSERT_TRUE(text.has_value());
-    const QStringList lines = QString::fromStdString(*text).split(QLatin1Char('\n'));
-    const std::string trace =
-        lines.filter(QRegularExpression(QStringLiteral("sync|rename|dravolin-|O_DIRECTORY"))).join('\n').toStdString();
-    const auto find = [&](const QRegularExpression &pattern, qsizetype from, QRegularExpressionMatch *match) {
-        for (qsizetype i = from; i < lines.size(); ++i) {
-            *match = pattern.match(lines[i]);
-            if (match->hasMatch())
+    const QStringList lines = QString::fromStdString(readBytes(log).value_or("")).split('\n');
+    QRegularExpressionMatch match;
+    // The first line from `from` on matching pattern; -1 if none.
+    const auto find = [&](const QString &pattern, qsizetype from) {
+        for (qsizetype i = from; i < lines.size(); ++i)
+            if ((match = QRegularExpression(pattern).match(lines[i])).hasMatch())
                 return i;
-        }
         return qsizetype{-1};
     };
     const QString folder = QRegularExpression::escape(dir.path());
-    QRegularExpressionMatch match;
-
-    const qsizetype created = find(
-        QRegularExpression(QStringLiteral("open(at)?\\(.*\"(") + folder +
-                           QStringLiteral("/\\.dravolin-[0-9a-f]+\\.tmp)\".*O_CREAT.*\\)\\s*= (\\d+)")),
-        0, &match);
+    const std::string trace = lines.filter(QRegularExpression("sync|rename|dravolin-|O_DIRECTORY")).join('\n').toStdString();
+    const qsizetype created = find("open(at)?\\(.*\"(" + folder + "/\\.dravolin-[0-9a-f]+\\.tmp)\".*O_CREAT.*= (\\d+)", 0);
     ASSERT_GE(created, 0) << trace;
-    const QString temporary = match.captured(2);
-    const QString temporaryFd = match.captured(3);
-
-    const qsizetype renamed =
-        find(QRegularExpression(QStringLiteral("rename(at2?)?\\(.*\"") + QRegularExpression::escape(temporary) +
-                                QStringLiteral("\".*\"") + QRegularExpression::escape(output) +
-                                QStringLiteral("\".*\\)\\s*= 0")),
-             created, &match);
+    const QString temporary = QRegularExpression::escape(match.captured(2)), fd = match.captured(3);
+    const qsizetype renamed = find("rename(at2?)?\\(.*\"" + temporary + "\".*\"" + folder + "/dati.bin.m64\".*= 0", created);
     ASSERT_GT(renamed, created) << trace;
-    const qsizetype fileSynced = find(
-        QRegularExpression(QStringLiteral("f(data)?sync\\(") + temporaryFd + QStringLiteral("\\)\\s*= 0")), created,
-        &match);
+    const qsizetype fileSynced = find("f(data)?sync\\(" + fd + "\\)\\s*= 0", created);
     EXPECT_GT(fileSynced, created) << trace;
     EXPECT_LT(fileSynced, renamed) << "the content must reach the disk before the name does\n" << trace;
-
-    const qsizetype folderOpened =
-        find(QRegularExpression(QStringLiteral("open(at)?\\(.*\"") + folder +
-                                QStringLiteral("/?\".*O_DIRECTORY.*\\)\\s*= (\\d+)")),
-             renamed, &match);
+    const qsizetype folderOpened = find("open(at)?\\(.*\"" + folder + "/?\".*O_DIRECTORY.*= (\\d+)", renamed);
     ASSERT_GT(folderOpened, renamed) << trace;
-    const qsizetype folderSynced = find(
-        QRegularExpression(QStringLiteral("f(data)?sync\\(") + match.captured(2) + QStringLiteral("\\)\\s*= 0")),
-        folderOpened, &match);
-    EXPECT_GT(folderSynced, folderOpened) << "the rename itself must be flushed\n" << trace;
+    EXPECT_GT(find("f(data)?sync\\(" + match.captured(2) + "\\)\\s*= 0", folderOpened), folderOpened)
+        << "the rename itself must be flushed\n" << trace;
 }
 
 } // namespace

@@ -1,100 +1,45 @@
 #pragma once
-// Scripted stand-ins for the person at the dialogs, and small file helpers,
-// shared by the job tests.
+// The fixture of the job tests: a fresh folder, the scripted person and the
+// real library beside the test binary.
 
-#include "job_errors.h"
-#include "user_interaction.h"
+#include "conversion_jobs.h"
+#include "conversion_library.h"
+#include "scripted_person.h"
 
-#include <QDir>
-#include <QGuiApplication>
-#include <QString>
-#include <QStringList>
+#include <QTemporaryDir>
 
-#include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
 
-#include <deque>
-#include <fstream>
-#include <iterator>
-#include <optional>
-#include <ostream>
-#include <string>
-#include <vector>
+using Job = void (*)(JobContext &);
 
-inline void PrintTo(const QString &text, std::ostream *out)
+inline QString errnoMessage(int error)
 {
-    *out << '"' << text.toStdString() << '"';
+    return QString::number(error) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
 }
 
-struct RecordedRequest {
-    FileRequest request;
-    FileRequestKind kind;
-    bool busyCursorShown;
-};
+class JobTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString path(const QString &name) const { return dir.path() + QLatin1Char('/') + name; }
 
-// Answers each file request with the next scripted path, or with a cancel.
-class ScriptedFileRequester : public FileRequester {
-public:
-    void answer(const QString &path) { m_answers.emplace_back(path); }
-    void cancel() { m_answers.emplace_back(std::nullopt); }
-
-    QString show(const FileRequest &request, FileRequestKind kind) override
+    // Runs job over input, answering a save request with output when given.
+    void run(Job job, const QString &input, const QString &output = {})
     {
-        requests.push_back({request, kind, QGuiApplication::overrideCursor() != nullptr});
-        if (m_answers.empty()) {
-            ADD_FAILURE() << "unexpected file request: " << request.dialogTitle.toStdString();
-            throw JobError(32755, QString());
-        }
-        const std::optional<QString> answer = m_answers.front();
-        m_answers.pop_front();
-        if (!answer)
-            throw JobError(32755, QStringLiteral("annullato"));
-        return *answer;
+        dialog.answer(input);
+        if (!output.isEmpty())
+            dialog.answer(output);
+        job(context);
+    }
+    void expectError(const QString &prompt) { expectOnlyBox(messages, prompt, 16, QStringLiteral("Errore")); }
+    void expectDone(const QString &output, const char *words)
+    {
+        expectOnlyBox(messages, output.toUpper() + QString::fromUtf8(words), 64, QStringLiteral("Conversione"));
     }
 
-    std::vector<RecordedRequest> requests;
-
-private:
-    std::deque<std::optional<QString>> m_answers;
+    QTemporaryDir dir;
+    ScriptedDialog dialog;
+    ScriptedMessages messages;
+    ConversionLibrary library;
+    JobContext context{dialog, messages, library};
 };
-
-struct RecordedMessage {
-    QString prompt;
-    int style;
-    QString title;
-    bool busyCursorShown;
-};
-
-// Records every message box and presses OK.
-class RecordingMessageBoxes : public MessageBoxes {
-public:
-    MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) override
-    {
-        messages.push_back(
-            {prompt, static_cast<int>(style), title, QGuiApplication::overrideCursor() != nullptr});
-        return MessageAnswer::Ok;
-    }
-
-    std::vector<RecordedMessage> messages;
-};
-
-inline void writeBytes(const QString &path, const std::string &bytes)
-{
-    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path.toStdString();
-}
-
-inline std::optional<std::string> readBytes(const QString &path)
-{
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Every name in folder, hidden ones too, sorted.
-inline QStringList namesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
