@@ -8,6 +8,7 @@
 // (scalar, avx2, avx512) forces its path, otherwise it takes the widest the
 // CPU offers.
 
+#include "codec.h"
 #include "conversion_jobs.h"
 #include "conversion_library.h"
 #include "user_interaction.h"
@@ -336,20 +337,11 @@ Memory measureMemory(const Job &job)
     return memory;
 }
 
+// The path the library picks here: the same choice, made by the same code.
 std::string activePath()
 {
     const char *forced = std::getenv("DRAVOLIN_CODEC");
-    __builtin_cpu_init();
-    const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-                        __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-                      __builtin_cpu_supports("bmi2");
-    const std::string widest = avx512 ? "avx512" : avx2 ? "avx2" : "scalar";
-    if (forced)
-        return std::string("DRAVOLIN_CODEC=") + forced + " (falls back to " + widest +
-               " if this CPU lacks it)";
-    return "the widest this CPU offers: " + widest;
+    return std::string(dravolin::activeCodec().name) + (forced ? " (DRAVOLIN_CODEC=" + std::string(forced) + ")" : "");
 }
 
 void usage()
