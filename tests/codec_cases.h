@@ -15,26 +15,21 @@
 namespace dravolin::cases {
 
 // SplitMix64: the same stream on every platform and standard library.
-class SplitMix64 {
-public:
-    explicit SplitMix64(std::uint64_t seed) : m_state(seed) {}
+struct SplitMix64 {
+    std::uint64_t state;
     std::uint64_t next()
     {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
     }
-    // Uniform enough in [0, bound) for test data.
-    std::size_t below(std::size_t bound) { return static_cast<std::size_t>(next() % bound); }
-
-private:
-    std::uint64_t m_state;
+    std::size_t below(std::size_t bound) { return static_cast<std::size_t>(next() % bound); } // uniform enough for test data
 };
 
 inline std::string randomBytes(std::size_t n, std::uint64_t seed)
 {
-    SplitMix64 rng(seed);
+    SplitMix64 rng{seed};
     std::string out(n, '\0');
     for (std::size_t i = 0; i < n; i += 8)
         for (std::uint64_t word = rng.next(), k = i; k < std::min(n, i + 8); ++k, word >>= 8)
@@ -45,17 +40,11 @@ inline std::string randomBytes(std::size_t n, std::uint64_t seed)
 // Bytes drawn from a small alphabet that stresses one codec's rules.
 inline std::string randomFrom(std::string_view alphabet, std::size_t n, std::uint64_t seed)
 {
-    SplitMix64 rng(seed);
+    SplitMix64 rng{seed};
     std::string out(n, '\0');
     for (auto &c : out)
         c = alphabet[rng.below(alphabet.size())];
     return out;
-}
-
-inline std::vector<std::string> words(const std::string &list)
-{
-    std::istringstream in(list);
-    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 // Italian prose in CR LF lines of 40 to 110 characters: about 3% of the
@@ -63,18 +52,20 @@ inline std::vector<std::string> words(const std::string &list)
 // ending in blanks, as typed mail and notes look.
 inline std::string italianProse(std::size_t bytes, std::uint64_t seed)
 {
+    const auto words = [](const char *list) {
+        std::istringstream in(list);
+        return std::vector<std::string>{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+    };
     static const std::vector<std::string> kPlain = words(
         "il la di che non una per con del nel sono come anche questo quando dopo sempre molto casa tempo "
         "giorno lavoro strada mattina sera lettera amico paese acqua pane vino tavola finestra ufficio treno "
         "stazione mercato piazza scrivere leggere parlare tornare guardare aspettare domani ieri insieme "
-        "ancora forse bene piano lungo breve nuovo vecchio grande piccolo bello fratello sorella madre "
-        "padre conto prezzo");
+        "ancora forse bene piano lungo breve nuovo vecchio grande piccolo bello fratello sorella madre padre conto prezzo");
     static const std::vector<std::string> kAccented = words(
-        "\xc3\xa8 perch\xc3\xa9 citt\xc3\xa0 pi\xc3\xb9 per\xc3\xb2 gi\xc3\xa0 cos\xc3\xac caff\xc3\xa8 "
-        "virt\xc3\xb9 luned\xc3\xac universit\xc3\xa0 qualit\xc3\xa0 pu\xc3\xb2 s\xc3\xac met\xc3\xa0 "
-        "libert\xc3\xa0");
+        "\xc3\xa8 perch\xc3\xa9 citt\xc3\xa0 pi\xc3\xb9 per\xc3\xb2 gi\xc3\xa0 cos\xc3\xac caff\xc3\xa8 virt\xc3\xb9 luned\xc3\xac "
+        "universit\xc3\xa0 qualit\xc3\xa0 pu\xc3\xb2 s\xc3\xac met\xc3\xa0 libert\xc3\xa0");
     static constexpr std::string_view kPunctuation = ",.;:!?";
-    SplitMix64 rng(seed);
+    SplitMix64 rng{seed};
     std::string out;
     out.reserve(bytes + 128);
     std::size_t lineLength = 0, lineTarget = 40 + rng.below(71);
@@ -152,8 +143,7 @@ inline std::string printableFault(std::string_view plain, std::string_view encod
             tokens.push_back({'e', static_cast<unsigned char>(hex(encoded[i + 1]) * 16 + hex(encoded[i + 2])), i});
             line += 3, i += 3;
         } else if (c == '=' && encoded.substr(i + 1, soft.size()) == soft) {
-            // The next token takes at most 3 characters: a line broken with room for it was not full.
-            if (line + 1 < 74)
+            if (line + 1 < 74) // the next token takes at most 3 characters: a line broken with room for it was not full
                 return "soft break after " + std::to_string(line) + " characters at " + std::to_string(i);
             tokens.push_back({'s', 0, i});
             ++line, i += 1 + soft.size();
@@ -177,18 +167,15 @@ inline std::string printableFault(std::string_view plain, std::string_view encod
         std::size_t next = t + 1;
         while (tokens[next].kind == 's')
             ++next;
-        const bool breakOrEnd = tokens[next].kind == 'h' || tokens[next].kind == 'E';
-        const bool blank = token.byte == ' ' || token.byte == '\t';
+        const bool breakOrEnd = tokens[next].kind == 'h' || tokens[next].kind == 'E', blank = token.byte == ' ' || token.byte == '\t';
         const std::string at = " at " + std::to_string(token.pos);
         if (token.kind == 'l' && blank && breakOrEnd)
             return "blank left before a line break or the end" + at;
-        if (token.kind != 'e')
-            continue;
-        if ((token.byte >= 33 && token.byte <= 126 && token.byte != '=') || token.byte == '\n')
+        if (token.kind == 'e' && ((token.byte >= 33 && token.byte <= 126 && token.byte != '=') || token.byte == '\n'))
             return "byte encoded that stands as itself" + at;
-        if (blank && !breakOrEnd)
+        if (token.kind == 'e' && blank && !breakOrEnd)
             return "blank encoded away from a line break" + at;
-        if (token.byte == '\r' && tokens[next].kind == 'h' && tokens[next].byte == '\n')
+        if (token.kind == 'e' && token.byte == '\r' && tokens[next].kind == 'h' && tokens[next].byte == '\n')
             return "CR LF split into =0D and LF" + at;
     }
     return {};

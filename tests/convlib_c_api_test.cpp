@@ -1,6 +1,7 @@
 // What only the C ABI of libdravolin.so can get wrong: text layout, argument
-// checks, NULL, int32 narrowing, the caller's buffer bounds. The codecs are
-// checked in convlib_codec_test; ctest runs this under each DRAVOLIN_CODEC.
+// checks, NULL, int32 narrowing, the caller's buffer bounds; and the library
+// as a file: exactly the C ABI exported, under a SONAME for the major version.
+// The codecs are checked in convlib_codec_test; ctest runs this under each DRAVOLIN_CODEC.
 
 #include "dravolin.h"
 
@@ -11,8 +12,11 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -20,10 +24,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-struct TestoDeleter {
-    void operator()(char *testo) const { LiberaTesto(testo); }
-};
-using TestoPtr = std::unique_ptr<char, TestoDeleter>;
+using TestoPtr = std::unique_ptr<char, decltype([](char *testo) { LiberaTesto(testo); })>;
 TestoPtr makeTesto(std::string_view bytes) { return TestoPtr(AllocaTesto(bytes.data(), static_cast<int32_t>(bytes.size()))); }
 
 // A text's bytes, after checking its layout: its length just before it, a NUL after it.
@@ -35,9 +36,7 @@ std::string bytesOf(const TestoPtr &testo)
     const int32_t length = LunghezzaTesto(testo.get());
     int32_t prefix = -1;
     std::memcpy(&prefix, testo.get() - 4, 4);
-    EXPECT_EQ(prefix, length);
-    EXPECT_GE(length, 0);
-    EXPECT_EQ(testo.get()[length], '\0') << "no NUL after the text";
+    EXPECT_TRUE(prefix == length && length >= 0 && testo.get()[length] == '\0') << "prefix " << prefix << ", length " << length;
     return std::string(testo.get(), static_cast<std::size_t>(length));
 }
 
@@ -94,7 +93,7 @@ TEST(CApi, OpzioneChoosesTheLayout)
     EXPECT_EQ(mime64(std::string(58, '\0'), 1), std::string(76, 'A') + "\r\nAA==\r\n");
     EXPECT_EQ(mime64(std::string(58, '\0'), 0), std::string(76, 'A') + "AA==");
     const uint8_t bytes[3] = {'f', 'o', 'o'};
-    for (const int32_t opzione : {-1, 2, 3, 76, INT32_MIN, INT32_MAX})
+    for (const int32_t opzione : {-1, 2, 76, INT32_MIN, INT32_MAX})
         EXPECT_EQ(ConvertiMime64(bytes, 3, opzione), nullptr) << opzione;
     EXPECT_TRUE(!ConvertiMime64(bytes, -1, 1) && !ConvertiMime64(bytes, INT32_MIN, 0) && !ConvertiMime64(nullptr, 1, 1) &&
                 !ConvertiMime64(nullptr, 0, 5));
@@ -109,9 +108,7 @@ TEST(CApi, ConvertiMime64RefusesTextsPastInt32Max)
     // By hand: 1610612733 bytes make 536870911 groups, 2147483644 characters
     // on one line; wrapped, 1569314970 bytes make 2092419960 characters in
     // 27531842 lines, 2147483644 with CR LF. One byte more is a group more.
-    EXPECT_EQ(ConvertiMime64(bytes, 1610612734, 0), nullptr);
-    EXPECT_EQ(ConvertiMime64(bytes, 1569314971, 1), nullptr);
-    EXPECT_EQ(ConvertiMime64(bytes, INT32_MAX, 1), nullptr);
+    EXPECT_TRUE(!ConvertiMime64(bytes, 1610612734, 0) && !ConvertiMime64(bytes, 1569314971, 1) && !ConvertiMime64(bytes, INT32_MAX, 1));
     ::munmap(zeros, INT32_MAX);
 }
 
@@ -124,8 +121,7 @@ TEST(CApi, DecifraMime64KeepsWithinCapacita)
     // The program's own calls: a buffer as long as the text, and one byte short.
     for (std::size_t n = 0; n <= 200; ++n) {
         const std::string plain = dravolin::cases::randomBytes(n, 2000 + n), text = mime64(plain, 1);
-        ASSERT_EQ(unmime64(text, static_cast<int32_t>(text.size()), &bytes), static_cast<int32_t>(n));
-        ASSERT_EQ(bytes, plain);
+        ASSERT_TRUE(unmime64(text, static_cast<int32_t>(text.size()), &bytes) == static_cast<int32_t>(n) && bytes == plain) << n;
         ASSERT_EQ(unmime64(text, static_cast<int32_t>(n) - 1), -2) << n;
     }
 }
@@ -138,8 +134,7 @@ TEST(CApi, TheLengthPrefixIsTheTruth)
     const int32_t shorter = 4; // bytes past the stated length are no part of the text
     std::memcpy(longer.get() - 4, &shorter, 4);
     uint8_t buffer[8] = {};
-    EXPECT_EQ(DecifraMime64(longer.get(), buffer, 8), 3);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), 3), "foo");
+    EXPECT_TRUE(DecifraMime64(longer.get(), buffer, 8) == 3 && std::memcmp(buffer, "foo", 3) == 0);
     EXPECT_EQ(bytesOf(TestoPtr(DecifraPrintable(longer.get()))), "Zm9v");
     EXPECT_EQ(bytesOf(TestoPtr(ConvertiPrintable(longer.get()))), "Zm9v");
 }
@@ -150,12 +145,35 @@ TEST(CApi, LargeTextsRoundTrip)
     const std::string bytes = dravolin::cases::randomBytes((std::size_t{8} << 20) + 1, 1), text = mime64(bytes, 1);
     std::string back;
     ASSERT_EQ(dravolin::cases::mime64WrappedFault(bytes.size(), text), "");
-    ASSERT_EQ(unmime64(text, static_cast<int32_t>(bytes.size()), &back), static_cast<int32_t>(bytes.size()));
-    ASSERT_TRUE(back == bytes);
+    ASSERT_TRUE(unmime64(text, static_cast<int32_t>(bytes.size()), &back) == static_cast<int32_t>(bytes.size()) && back == bytes);
     const std::string_view plain = std::string_view(bytes).substr(0, std::size_t{3} << 20);
     TestoPtr encoded(ConvertiPrintable(makeTesto(plain).get()));
     ASSERT_EQ(dravolin::cases::printableFault(plain, bytesOf(encoded)), "");
     ASSERT_TRUE(bytesOf(TestoPtr(DecifraPrintable(encoded.get()))) == plain);
+}
+
+// The output of a command, which must succeed.
+std::string run(const std::string &command)
+{
+    std::string output;
+    FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
+    char chunk[4096];
+    for (std::size_t got; pipe && (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, got);
+    EXPECT_TRUE(pipe && ::pclose(pipe) == 0) << command << " failed (binutils missing?):\n" << output;
+    return output;
+}
+
+TEST(SharedLibrary, ExportsExactlyTheCAbiUnderItsSoname)
+{
+    std::istringstream lines(run("nm -D --defined-only '" DRAVOLIN_LIBRARY_FILE "'"));
+    std::set<std::string> exported;
+    for (std::string address, type, name; lines >> address >> type >> name;)
+        exported.insert(name.substr(0, name.find('@'))); // drop any version tag
+    EXPECT_EQ(exported, (std::set<std::string>{"AllocaTesto", "LunghezzaTesto", "LiberaTesto", "ConvertiMime64", "DecifraMime64",
+                                               "ConvertiPrintable", "DecifraPrintable"}));
+    const std::string dynamic = run("readelf -d '" DRAVOLIN_LIBRARY_FILE "'");
+    EXPECT_NE(dynamic.find("Library soname: [libdravolin.so.1]"), std::string::npos) << dynamic;
 }
 
 } // namespace

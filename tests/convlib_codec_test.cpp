@@ -43,8 +43,8 @@ struct Outcome {
     std::int64_t result;
     std::string out;
     bool operator==(const Outcome &) const = default;
+    friend void PrintTo(const Outcome &outcome, std::ostream *os) { *os << "{" << outcome.result << ", " << shown(outcome.out) << "}"; }
 };
-void PrintTo(const Outcome &outcome, std::ostream *os) { *os << "{" << outcome.result << ", " << shown(outcome.out) << "}"; }
 Outcome ok(std::string_view bytes) { return {static_cast<std::int64_t>(bytes.size()), std::string(bytes)}; }
 Outcome fault(std::int64_t result) { return {result, ""}; }
 
@@ -67,17 +67,15 @@ protected:
             return Outcome{result, block};
         };
         const Outcome outcome = once(*GetParam());
-        if (GetParam() != &dravolin::scalarCodec() && !HasFailure()) {
-            EXPECT_EQ(outcome, once(dravolin::scalarCodec())) << "input " << shown(input);
-        }
+        EXPECT_TRUE(GetParam() == &dravolin::scalarCodec() || HasFailure() || outcome == once(dravolin::scalarCodec()))
+            << "the scalar path differs on input " << shown(input);
         return outcome;
     }
     std::string mime64(std::string_view bytes, Mime64Layout layout) const
     {
         const std::size_t size = dravolin::mime64EncodedSize(bytes.size(), layout);
         return call(bytes, size, false, [&](const Codec &codec, const char *in, char *out) {
-            codec.mime64Encode(reinterpret_cast<const std::uint8_t *>(in), bytes.size(), out, layout);
-            return std::int64_t(size);
+            return codec.mime64Encode(reinterpret_cast<const std::uint8_t *>(in), bytes.size(), out, layout), std::int64_t(size);
         }).out;
     }
     // The bytes decoded, or none beside an error.
@@ -91,15 +89,13 @@ protected:
     }
     std::string printable(std::string_view plain) const
     {
-        return call(plain, dravolin::printableEncodedBound(plain.size()), true, [&](const Codec &codec, const char *in, char *out) {
-            return std::int64_t(codec.printableEncode(in, plain.size(), out));
-        }).out;
+        return call(plain, dravolin::printableEncodedBound(plain.size()), true,
+                    [&](const Codec &codec, const char *in, char *out) { return std::int64_t(codec.printableEncode(in, plain.size(), out)); }).out;
     }
     std::string unprintable(std::string_view text) const
     {
-        return call(text, text.size(), true, [&](const Codec &codec, const char *in, char *out) {
-            return std::int64_t(codec.printableDecode(in, text.size(), out));
-        }).out;
+        return call(text, text.size(), true,
+                    [&](const Codec &codec, const char *in, char *out) { return std::int64_t(codec.printableDecode(in, text.size(), out)); }).out;
     }
     void expectPrintableRoundTrip(std::string_view plain) const
     {
@@ -114,9 +110,8 @@ std::string nameOf(const ::testing::TestParamInfo<const Codec *> &info) { return
 // ---- Mime64 -------------------------------------------------------------------
 
 constexpr std::pair<std::string_view, std::string_view> kRfc4648[] = {
-    {""sv, ""sv}, {"f"sv, "Zg=="sv}, {"fo"sv, "Zm8="sv}, {"foo"sv, "Zm9v"sv}, // RFC 4648, section 10
-    {"foob"sv, "Zm9vYg=="sv}, {"fooba"sv, "Zm9vYmE="sv}, {"foobar"sv, "Zm9vYmFy"sv},
-    {"\0"sv, "AA=="sv}, {"\xff"sv, "/w=="sv}, {"\xff\xff\xff"sv, "////"sv}, {"\xfb\xff\xbf"sv, "+/+/"sv},
+    {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, // RFC 4648, 10
+    {"\0"sv, "AA=="}, {"\xff", "/w=="}, {"\xff\xff\xff", "////"}, {"\xfb\xff\xbf", "+/+/"},
 };
 // Bytes 0..255 as python3's base64.b64encode writes them, in 76-character lines.
 constexpr std::string_view kAllBytesLines[] = {
@@ -128,15 +123,12 @@ constexpr std::string_view kAllBytesLines[] = {
 };
 // Texts read leniently: blanks skipped anywhere, a leading byte-order mark, missing padding.
 constexpr std::pair<std::string_view, std::string_view> kLenient[] = {
-    {""sv, ""sv}, {" \t\r\n"sv, ""sv}, {"\xEF\xBB\xBF"sv, ""sv}, {"Zg"sv, "f"sv}, {"Zg="sv, "f"sv},
-    {"Zm8"sv, "fo"sv}, {"Zm9vYg"sv, "foob"sv}, {"Zm9vYg="sv, "foob"sv}, {"Zm9vYmE"sv, "fooba"sv},
-    {"Zm9v\r\nYmFy\r\n"sv, "foobar"sv}, {"Zm9v\nYmFy"sv, "foobar"sv}, {" Z m\t9 v \r"sv, "foo"sv},
-    {"\xEF\xBB\xBFZm9v"sv, "foo"sv}, {"\xEF\xBB\xBF\r\nZm9vYmFy\r\n"sv, "foobar"sv}, {"Zg= ="sv, "f"sv},
-    {"Zg=\r\n=\r\n"sv, "f"sv}, {"Z g = ="sv, "f"sv}, {"Zm8 ="sv, "fo"sv}, {"A\nA\nA\nA\n"sv, "\0\0\0"sv},
+    {"", ""}, {" \t\r\n", ""}, {"\xEF\xBB\xBF", ""}, {"Zg", "f"}, {"Zg=", "f"}, {"Zm8", "fo"}, {"Zm9vYg", "foob"}, {"Zm9vYg=", "foob"},
+    {"Zm9vYmE", "fooba"}, {"Zm9v\r\nYmFy\r\n", "foobar"}, {"Zm9v\nYmFy", "foobar"}, {" Z m\t9 v \r", "foo"}, {"\xEF\xBB\xBFZm9v", "foo"},
+    {"\xEF\xBB\xBF\r\nZm9vYmFy\r\n", "foobar"}, {"Zg= =", "f"}, {"Zg=\r\n=\r\n", "f"}, {"Z g = =", "f"}, {"Zm8 =", "fo"}, {"A\nA\nA\nA\n", "\0\0\0"sv},
 };
 constexpr std::string_view kMalformed64[] = {
-    "Zm9v!"sv, "!Zm9v"sv, "Zm-v"sv, "Zm_v"sv, "Zm9v\0"sv, "Zm9v\xc3\xa8"sv, // outside the alphabet
-    "Zm9v\x0b"sv, "Zm9v\x0c"sv,                                           // not blanks we skip
+    "Zm9v!"sv, "!Zm9v"sv, "Zm-v"sv, "Zm_v"sv, "Zm9v\0"sv, "Zm9v\xc3\xa8"sv, "Zm9v\x0b"sv, "Zm9v\x0c"sv, // outside the alphabet, not blanks
     "Zm9v\xEF\xBB\xBF"sv, "\xEF\xBB\xBF\xEF\xBB\xBFZm9v"sv, " \xEF\xBB\xBFZm9v"sv, "\xEF\xBBZm9v"sv, // the mark only leads
     "Zg==Zg=="sv, "Zg==\r\nZg=="sv, "Zg==a"sv, "Zg=a"sv, "Zg=a="sv, "=Zg"sv, "Zm=9v"sv, // data after padding
     "QUJD="sv, "QUI=="sv, "Zm9v="sv, "Zm9v=="sv, "Zg==="sv, "Zm8=="sv, "="sv, "=="sv, "===="sv, // too much padding
@@ -151,9 +143,9 @@ TEST_P(CodecPath, Mime64KnownAnswers)
         EXPECT_EQ(mime64(bytes, Mime64Layout::Wrapped), wrapped);
         EXPECT_EQ(unmime64(wrapped, bytes.size()), ok(bytes));
     }
-    std::string all(256, '\0'), single, wrapped, lfWrapped;
+    std::string all, single, wrapped, lfWrapped;
     for (int i = 0; i < 256; ++i)
-        all[i] = static_cast<char>(i);
+        all += static_cast<char>(i);
     for (std::string_view line : kAllBytesLines)
         single += line, wrapped += std::string(line) + "\r\n", lfWrapped += std::string(line) + "\n";
     EXPECT_EQ(mime64(all, Mime64Layout::SingleLine), single);
@@ -163,14 +155,11 @@ TEST_P(CodecPath, Mime64KnownAnswers)
     EXPECT_EQ(mime64(std::string(57, '\0'), Mime64Layout::Wrapped), std::string(76, 'A') + "\r\n");
     EXPECT_EQ(mime64(std::string(58, '\0'), Mime64Layout::Wrapped), std::string(76, 'A') + "\r\nAA==\r\n");
     EXPECT_EQ(mime64(std::string(60, '\xff'), Mime64Layout::SingleLine), std::string(80, '/'));
-    for (const auto &[text, bytes] : kLenient) {
-        EXPECT_EQ(unmime64(text, bytes.size()), ok(bytes)) << shown(text);
-        EXPECT_TRUE(bytes.empty() || unmime64(text, bytes.size() - 1) == fault(kTooSmall)) << shown(text);
-    }
-    for (std::string_view text : kMalformed64) {
-        EXPECT_EQ(unmime64(text, 64), fault(kMalformed)) << shown(text);
-        EXPECT_EQ(unmime64(text, 0), fault(kMalformed)) << shown(text) << " (malformed beats too small)";
-    }
+    for (const auto &[text, bytes] : kLenient)
+        EXPECT_TRUE(unmime64(text, bytes.size()) == ok(bytes) && (bytes.empty() || unmime64(text, bytes.size() - 1) == fault(kTooSmall)))
+            << shown(text);
+    for (std::string_view text : kMalformed64) // malformed beats too small
+        EXPECT_TRUE(unmime64(text, 64) == fault(kMalformed) && unmime64(text, 0) == fault(kMalformed)) << shown(text);
 }
 
 TEST_P(CodecPath, Mime64RoundTripEveryLengthAndCapacityNearIt)
@@ -223,19 +212,12 @@ TEST_P(CodecPath, Mime64EveryByteValueAtEveryPosition)
                     const char c = static_cast<char>(value);
                     const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
                     const bool foreign = !isBase64Char(c) && c != '=' && !blank;
-                    if (pos < n) {
-                        std::string input = bytes;
-                        input[pos] = c;
-                        ASSERT_EQ(unmime64(mime64(input, layout), n), ok(input)) << "byte " << value << " at " << pos;
-                    }
+                    const std::string input = pos < n ? std::string(bytes).replace(pos, 1, 1, c) : bytes;
+                    ASSERT_TRUE(pos >= n || unmime64(mime64(input, layout), n) == ok(input)) << "byte " << value << " at " << pos;
                     for (const bool insert : {true, false}) {
-                        std::string changed = text;
-                        if (insert)
-                            changed.insert(pos, 1, c);
-                        else if (pos < text.size())
-                            changed[pos] = c;
-                        else
+                        if (!insert && pos == text.size())
                             continue;
+                        const std::string changed = insert ? std::string(text).insert(pos, 1, c) : std::string(text).replace(pos, 1, 1, c);
                         for (const std::size_t capacity : {n, n - 1, std::size_t{0}}) {
                             const Outcome got = unmime64(changed, capacity);
                             ASSERT_TRUE(foreign ? got == fault(kMalformed) : !insert || !blank ||

@@ -5,11 +5,13 @@
 # program's library search from its unpacked folder finds the packaged
 # library.
 #
-# usage: package_deb_test.sh BUILD_DIR LOADER_PROBE
+# usage: package_deb_test.sh BUILD_DIR JOB_RUNNER
+# JOB_RUNNER: a binary whose --encode-once FILE runs the program's own
+# Mime64 job, library search included, over FILE.
 set -euo pipefail
 
 build_dir=$(cd "$1" && pwd)
-probe=$2
+runner=$2
 work=$(mktemp -d)
 program_pid=
 cleanup() {
@@ -96,12 +98,17 @@ else
 fi
 program_pid=
 
-# The program loads its library on first use, so a probe running the same
-# search code stands beside it and reports which file the loader mapped.
-cp "$probe" "$root/usr/bin/"
-mapped=$(env -u LD_LIBRARY_PATH "$root/usr/bin/$(basename "$probe")") || mapped="probe failed"
+# The program loads its library on first use, so a binary running the same
+# job and search code stands beside it; the loader says which file it mapped.
+cp "$runner" "$root/usr/bin/job_runner"
+printf foobar > "$work/input.bin"
+QT_QPA_PLATFORM=offscreen LD_DEBUG=files env -u LD_LIBRARY_PATH "$root/usr/bin/job_runner" --encode-once "$work/input.bin" \
+  2> "$work/runner.err" || { failed=$((failed + 1)); echo "FAILED: the job from usr/bin did not complete"; }
+mapped=$(sed -n 's/.*file=\([^ ]*libdravolin[^ ]*\) .*dynamically loaded.*/\1/p' "$work/runner.err" | head -1)
 check "the search from usr/bin finds the packaged libdravolin.so.1" \
-  same "$mapped" "$(realpath "$root/$libdir/libdravolin.so.1.0.0")"
+  same "$(realpath -m "${mapped:-none}")" "$(realpath "$root/$libdir/libdravolin.so.1.0.0")"
+# RFC 4648 section 10, in a line of its own ended by CR LF.
+check "the job ran on it" cmp "$work/input.bin.m64" <(printf 'Zm9vYmFy\r\n')
 
 # A program built against the unpacked -dev files runs on the unpacked library.
 cat > "$work/client.c" <<'EOF'

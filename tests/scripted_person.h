@@ -1,16 +1,22 @@
 #pragma once
 // The person at the dialogs, scripted for the job and window tests: every
-// request and box is recorded; file helpers for what the jobs leave behind.
+// request and box is recorded; file helpers for what the jobs leave behind;
+// the job tests' fixture: a fresh folder and the real library beside the binary.
 
+#include "conversion_jobs.h"
+#include "conversion_library.h"
 #include "job_errors.h"
 #include "user_interaction.h"
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -20,10 +26,7 @@
 #include <string>
 #include <vector>
 
-inline void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
 
 struct ShownRequest {
     FileRequest request;
@@ -35,10 +38,7 @@ struct ShownRequest {
 // on the file system, as if it changed while the person chose) or a cancel.
 class ScriptedDialog : public FileRequester {
 public:
-    void answer(const QString &path, std::function<void()> before = {})
-    {
-        m_answers.push_back({path, std::move(before)});
-    }
+    void answer(const QString &path, std::function<void()> before = {}) { m_answers.push_back({path, std::move(before)}); }
     void cancel() { m_answers.push_back({std::nullopt, {}}); }
 
     QString show(const FileRequest &request, FileRequestKind kind) override
@@ -48,23 +48,19 @@ public:
             ADD_FAILURE() << "unexpected file request: " << request.dialogTitle.toStdString();
             throw cancelledByPerson();
         }
-        const Answer answer = m_answers.front();
+        const auto [path, before] = m_answers.front();
         m_answers.pop_front();
-        if (!answer.path)
+        if (!path)
             throw cancelledByPerson();
-        if (answer.before)
-            answer.before();
-        return *answer.path;
+        if (before)
+            before();
+        return *path;
     }
 
     std::vector<ShownRequest> shown;
 
 private:
-    struct Answer {
-        std::optional<QString> path;
-        std::function<void()> before;
-    };
-    std::deque<Answer> m_answers;
+    std::deque<std::pair<std::optional<QString>, std::function<void()>>> m_answers;
 };
 
 struct ShownMessage {
@@ -82,10 +78,9 @@ public:
         shown.push_back({prompt, static_cast<int>(style), title, QGuiApplication::overrideCursor() != nullptr});
         if (style != MessageStyle::YesNoQuestion)
             return MessageAnswer::Ok;
-        if (answers.empty())
-            return MessageAnswer::No;
-        const MessageAnswer answer = answers.front();
-        answers.pop_front();
+        const MessageAnswer answer = answers.empty() ? MessageAnswer::No : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
         return answer;
     }
 
@@ -100,9 +95,7 @@ inline void expectOnlyBox(ScriptedMessages &messages, const QString &prompt, int
     const ShownMessage shown = messages.shown.front();
     messages.shown.clear();
     EXPECT_EQ(shown.prompt, prompt);
-    EXPECT_EQ(shown.style, style);
-    EXPECT_EQ(shown.title, title);
-    EXPECT_FALSE(shown.busyCursorShown);
+    EXPECT_TRUE(shown.style == style && shown.title == title && !shown.busyCursorShown) << shown.style << " " << shown.title.toStdString();
 }
 
 inline void writeBytes(const QString &path, const std::string &bytes)
@@ -127,3 +120,30 @@ inline QStringList namesIn(const QString &folder)
     names.sort();
     return names;
 }
+
+using Job = void (*)(JobContext &);
+
+inline QString errnoMessage(int error) { return QString::number(error) + ": " + QString::fromLocal8Bit(std::strerror(error)); }
+
+class JobTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString path(const QString &name) const { return dir.path() + '/' + name; }
+
+    // Runs job over input, answering a save request with output when given.
+    void run(Job job, const QString &input, const QString &output = {})
+    {
+        dialog.answer(input);
+        if (!output.isEmpty())
+            dialog.answer(output);
+        job(context);
+    }
+    void expectError(const QString &prompt) { expectOnlyBox(messages, prompt, 16, "Errore"); }
+    void expectDone(const QString &output, const char *words) { expectOnlyBox(messages, output.toUpper() + words, 64, "Conversione"); }
+
+    QTemporaryDir dir;
+    ScriptedDialog dialog;
+    ScriptedMessages messages;
+    ConversionLibrary library;
+    JobContext context{dialog, messages, library};
+};
