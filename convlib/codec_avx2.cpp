@@ -1,6 +1,7 @@
 // The AVX2 path: base64 24 bytes to 32 characters a step through nibble
-// lookups and multiplies; quoted-printable copies the bytes that stand as
-// themselves 32 at a time. Whatever the wide blocks do not take goes to the
+// lookups and multiplies; quoted-printable encodes 64 bytes a step, escapes
+// written between wide copies, and decodes 32 a step, escapes squeezed in
+// with pext. Whatever the wide blocks do not take goes to the
 // scalar building blocks, so the answers stay theirs.
 
 #include "scalar_kernels.h"
@@ -245,72 +246,182 @@ std::size_t encodePrintable(const char *in, std::size_t n, char *out)
     constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
     std::size_t pos = 0;
     while (pos < n) {
-        // A line's end, the byte before it and a byte to escape are the
-        // scalar step's, as are the last bytes: no block for them.
-        const auto c = static_cast<unsigned char>(in[pos]);
-        if (n - pos < 32 || !(tables::kPrintableLiteral[c] || c == ' ' || c == '\t') || in[pos + 1] == '\r' ||
-            in[pos + 1] == '\n') {
+        // A line's end and the byte before it are the scalar step's, as are
+        // the last bytes: no block for them.
+        if (n - pos < 64 || in[pos] == '\r' || in[pos] == '\n' || in[pos + 1] == '\r' || in[pos + 1] == '\n') {
             pos = printableEncodeStep(in, n, pos, out, state);
             continue;
         }
-        const __m256i v = loadBytes(in + pos);
-        const std::uint32_t lineEnd = byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
-                                                               _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
-        // A plain byte is itself when a byte that ends no line follows it
-        // (the last byte loaded cannot tell); a soft break comes first once
-        // the line is full.
-        const std::uint32_t copyable = printablePlain(v) & ~(lineEnd >> 1) & 0x7FFFFFFFu;
-        const auto run = lowOnes(copyable);
-        if (run == 0) {
-            pos = printableEncodeStep(in, n, pos, out, state);
-            continue;
+        const __m256i first = loadBytes(in + pos);
+        const __m256i second = loadBytes(in + pos + 32);
+        const auto lineEndsOf = [](__m256i v) {
+            return byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
+                                            _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
+        };
+        const std::uint64_t lineEnd = lineEndsOf(first) | std::uint64_t{lineEndsOf(second)} << 32;
+        const std::uint64_t plain = printablePlain(first) | std::uint64_t{printablePlain(second)} << 32;
+        // Bytes that neither end a line nor stand before a line end (the
+        // last byte loaded cannot tell) take the plain rule: themselves or
+        // "=XY", a soft break first once the line is full.
+        const std::uint64_t open = ~lineEnd & ~(lineEnd >> 1) & 0x7FFFFFFFFFFFFFFFull;
+        const std::size_t run = lowOnes(open);
+        const std::uint64_t escaped = ~plain & ((std::uint64_t{1} << run) - 1);
+        const std::size_t width = run + 2 * setBits(escaped);
+        if (state.column + width <= kOpenLine && out + width + 64 <= limit && pos + 128 <= n) {
+            // The whole run fits on the line: copy the literals between the
+            // escapes 64 bytes at a time (the excess is overwritten next),
+            // with no soft break to watch for.
+            std::size_t i = 0;
+            for (std::uint64_t left = escaped; left != 0; left &= left - 1) {
+                const std::size_t at = lowZeros(left);
+                storeBytes(out, loadBytes(in + pos + i));
+                storeBytes(out + 32, loadBytes(in + pos + i + 32));
+                out += at - i;
+                const auto c = static_cast<unsigned char>(in[pos + at]);
+                out[0] = '=';
+                out[1] = tables::kHexDigits[c >> 4];
+                out[2] = tables::kHexDigits[c & 15];
+                out += 3;
+                i = at + 1;
+            }
+            storeBytes(out, loadBytes(in + pos + i));
+            storeBytes(out + 32, loadBytes(in + pos + i + 32));
+            out += run - i;
+            state.column += width;
+        } else {
+            for (std::size_t i = 0; i < run;) {
+                // Bytes standing as themselves up to the next escape.
+                const std::size_t literalEnd = smaller(i + lowZeros(escaped >> i), run);
+                while (i < literalEnd) {
+                    if (state.column >= kOpenLine)
+                        emitSoftBreak(out, state);
+                    const std::size_t take = smaller(literalEnd - i, kOpenLine - state.column);
+                    if (out + 64 <= limit && pos + i + 64 <= n) {
+                        storeBytes(out, loadBytes(in + pos + i));
+                        storeBytes(out + 32, loadBytes(in + pos + i + 32));
+                    } else {
+                        std::memcpy(out, in + pos + i, take);
+                    }
+                    out += take;
+                    i += take;
+                    state.column += take;
+                }
+                if (i < run) {
+                    if (state.column + 3 > kOpenLine)
+                        emitSoftBreak(out, state);
+                    const auto c = static_cast<unsigned char>(in[pos + i]);
+                    out[0] = '=';
+                    out[1] = tables::kHexDigits[c >> 4];
+                    out[2] = tables::kHexDigits[c & 15];
+                    out += 3;
+                    state.column += 3;
+                    ++i;
+                }
+            }
         }
-        for (std::size_t left = run; left > 0;) {
-            if (state.column >= kOpenLine)
-                emitSoftBreak(out, state);
-            const std::size_t take = smaller(left, kOpenLine - state.column);
-            if (pos + 32 <= n && out + 32 <= limit)
-                storeBytes(out, loadBytes(in + pos));
-            else
-                std::memcpy(out, in + pos, take);
-            out += take;
-            pos += take;
-            state.column += take;
-            left -= take;
+        pos += run;
+        // A run stops before the last byte loaded or before the byte ahead
+        // of a line end; that byte and the line end (both loaded) are the
+        // scalar step's, with no need to look at the next block first.
+        if (run < 63) {
+            pos = printableEncodeStep(in, n, pos, out, state);
+            pos = printableEncodeStep(in, n, pos, out, state);
         }
     }
     return static_cast<std::size_t>(out - start);
+}
+
+// A 32-bit mask -> 0xFF in the bytes whose bit is set.
+inline __m256i expandBits(std::uint32_t bits)
+{
+    const __m256i spread = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(bits)),
+                                               _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, //
+                                                                2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3));
+    const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
+    return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
+}
+
+// Hex digit values of 32 characters, and the mask of those that are one.
+inline __m256i hexDigitValues(__m256i v, std::uint32_t &isHex)
+{
+    const __m256i digit = _mm256_sub_epi8(v, _mm256_set1_epi8('0'));
+    const __m256i isDigit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
+    const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+    const __m256i isLetter = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter);
+    isHex = byteMask(_mm256_or_si256(isDigit, isLetter));
+    return _mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, isDigit);
+}
+
+inline std::uint32_t byteMaskOf(__m256i v, char c)
+{
+    return byteMask(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)));
+}
+
+// Stores the bytes of `bytes` marked in `kept`, in order, at out; returns
+// how many. Each 8-byte group is squeezed with pext and stored whole, so up
+// to 7 bytes past the count are scratch.
+inline std::size_t storeKept(const __m256i bytes, std::uint32_t kept, char *out)
+{
+    alignas(32) std::uint64_t groups[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(groups), bytes);
+    std::size_t written = 0;
+    for (std::size_t g = 0; g < 4; ++g) {
+        const std::uint64_t keep = (kept >> (8 * g)) & 0xFF;
+        const std::uint64_t word = _pext_u64(groups[g], _pdep_u64(keep, 0x0101010101010101ull) * 0xFF);
+        std::memcpy(out + written, &word, 8);
+        written += setBits(keep);
+    }
+    return written;
 }
 
 std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 {
     char *const start = out;
     std::size_t pos = 0;
+    // An '=' whose followers lie past the block is left to the next one.
+    constexpr std::uint32_t kFirst30 = 0x3FFFFFFFu;
+    constexpr std::uint32_t kFirst31 = 0x7FFFFFFFu;
     while (pos < n) {
-        // An escape needs the step anyway: no block for it.
-        if (n - pos < 32 || in[pos] == '=') {
+        if (n - pos < 32) {
             pos = printableDecodeStep(in, n, pos, out);
             continue;
         }
         const __m256i v = loadBytes(in + pos);
-        const std::uint32_t blank = byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')),
-                                                             _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'))));
-        const std::uint32_t lineEnd = byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
-                                                               _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
+        const std::uint32_t equals = byteMaskOf(v, '=');
+        const std::uint32_t blank = byteMaskOf(v, ' ') | byteMaskOf(v, '\t');
+        const std::uint32_t cr = byteMaskOf(v, '\r');
+        const std::uint32_t lf = byteMaskOf(v, '\n');
+        std::uint32_t hex = 0;
+        const __m256i digits = hexDigitValues(v, hex);
+        // "=XY" decodes to one byte; "=" CR LF and "=" LF are soft breaks
+        // and vanish. Any other '=' (one with blanks before its line end,
+        // or too near the block's end) is the scalar step's.
+        const std::uint32_t escapes = equals & (hex >> 1) & (hex >> 2) & kFirst30;
+        const std::uint32_t softCrLf = equals & (cr >> 1) & (lf >> 2) & kFirst30;
+        const std::uint32_t softLf = equals & (lf >> 1) & kFirst31;
         // A blank is itself when a byte that is neither blank nor line end
         // follows; the last byte loaded cannot tell, so it is asked.
-        const std::uint32_t unknownNext = (blank | lineEnd) >> 1 | 0x80000000u;
-        const std::uint32_t careful =
-            byteMask(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('='))) | (blank & unknownNext);
+        const std::uint32_t unknownNext = (blank | cr | lf) >> 1 | 0x80000000u;
+        const std::uint32_t careful = (equals & ~(escapes | softCrLf | softLf)) | (blank & unknownNext);
         if (careful & 1) {
             pos = printableDecodeStep(in, n, pos, out);
             continue;
         }
-        // Decoding never outgrows its input, so a whole block stored at out
-        // stays inside the room of n bytes.
-        const auto run = careful ? lowZeros(careful) : 32;
-        storeBytes(out, v);
-        out += run;
+        // Neither an escape's digits nor a soft break's line end is ever
+        // careful, so the run ends after whole constructs.
+        const std::size_t run = lowZeros(careful) < 32 ? lowZeros(careful) : 32;
+        const std::uint32_t inRun = run < 32 ? (1u << run) - 1 : ~0u;
+        // An escape's byte takes the place of its second digit.
+        const std::uint32_t dropped =
+            escapes | escapes << 1 | softCrLf | softCrLf << 1 | softCrLf << 2 | softLf | softLf << 1;
+        // Byte j: the digit before it as the high nibble, its own as the
+        // low one.
+        const __m256i before = _mm256_alignr_epi8(digits, _mm256_permute2x128_si256(digits, digits, 0x08), 15);
+        const __m256i values =
+            _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(before, 4), _mm256_set1_epi8(-16)),
+                            _mm256_and_si256(digits, _mm256_set1_epi8(15)));
+        const __m256i bytes = _mm256_blendv_epi8(v, values, expandBits(escapes << 2));
+        out += storeKept(bytes, inRun & ~dropped, out);
         pos += run;
     }
     return static_cast<std::size_t>(out - start);

@@ -1,7 +1,7 @@
 // The AVX-512 path (F, BW, VL, VBMI, VBMI2): base64 through byte permutes and
 // multishifts, 48 bytes to 64 characters a step; quoted-printable 64 bytes a
-// step, escapes spread out with vpexpandb when encoding and squeezed in with
-// vpcompressb when decoding. Whatever the wide blocks do not take goes to the
+// step, escapes written between 64-byte copies when encoding and squeezed in
+// with vpcompressb when decoding. Whatever the wide blocks do not take goes to the
 // scalar building blocks, so the answers stay theirs.
 
 #include "scalar_kernels.h"
@@ -240,15 +240,6 @@ inline __mmask64 lineEnds(__m512i v)
     return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
 }
 
-// Byte i of the result is byte i - distance of v (i >= distance).
-constexpr Bytes64 shiftUpIndex(std::size_t distance)
-{
-    Bytes64 index{};
-    for (std::size_t i = 0; i < 64; ++i)
-        index[i] = static_cast<std::uint8_t>((i + 64 - distance) % 64);
-    return index;
-}
-
 // The low 128 character codes -> hex digit value, 0x80 for anything else.
 constexpr std::array<std::uint8_t, 128> hexValues()
 {
@@ -272,20 +263,9 @@ constexpr Bytes64 shiftDownIndex(std::size_t distance)
     return index;
 }
 
-alignas(64) constexpr Bytes64 kShiftUp1 = shiftUpIndex(1);
-alignas(64) constexpr Bytes64 kShiftUp2 = shiftUpIndex(2);
 alignas(64) constexpr Bytes64 kShiftDown1 = shiftDownIndex(1);
 alignas(64) constexpr Bytes64 kShiftDown2 = shiftDownIndex(2);
 alignas(64) constexpr std::array<std::uint8_t, 128> kHexValues = hexValues();
-// The upper-case hex digits in every 16-byte lane, for vpermb.
-alignas(64) constexpr Bytes64 kHexDigitsRepeated = [] {
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    Bytes64 digits{};
-    for (std::size_t i = 0; i < 64; ++i)
-        digits[i] = static_cast<std::uint8_t>(kDigits[i % 16]);
-    return digits;
-}();
-
 void emitSoftBreak(char *&out, PrintableEncodeState &state)
 {
     *out++ = '=';
@@ -295,118 +275,90 @@ void emitSoftBreak(char *&out, PrintableEncodeState &state)
     state.column = 0;
 }
 
-inline std::uint64_t shiftLeft(std::uint64_t bits, std::size_t distance)
-{
-    return distance < 64 ? bits << distance : 0;
-}
-
-// Where each byte starts in the output when the bytes in `escaped` take 3
-// characters and the others 1, as a mask over the first 64 characters;
-// *escapeStarts marks where the escaped ones start. Each 21-byte third is
-// spread 3 bits a byte (pdep), the unused bits squeezed out (pext).
-inline __mmask64 tokenStarts(__mmask64 escaped, __mmask64 *escapeStarts)
-{
-    constexpr std::uint64_t kEveryThird = 0x1249249249249249ull;
-    std::uint64_t starts = 0;
-    std::size_t width = 0;
-    for (std::size_t third = 0; third < 3; ++third) {
-        const std::uint64_t bytes = (escaped >> (21 * third)) & ((std::uint64_t{1} << 21) - 1);
-        const std::uint64_t spreadEscapes = _pdep_u64(bytes, kEveryThird);
-        const std::uint64_t used = kEveryThird | spreadEscapes << 1 | spreadEscapes << 2;
-        starts |= shiftLeft(_pext_u64(kEveryThird, used), width);
-        width += 21 + 2 * setBits(bytes);
-    }
-    // The i-th start belongs to byte i.
-    *escapeStarts = _pdep_u64(escaped, starts);
-    return starts;
-}
-
 std::size_t encodePrintable(const char *in, std::size_t n, char *out)
 {
     char *const start = out;
+    // Copies may store a whole block while the text's room allows.
+    const char *const limit = out + printableEncodedBound(n);
     PrintableEncodeState state;
     const void *firstLf = n > 0 ? std::memchr(in, '\n', n) : nullptr;
     state.lfSoftBreaks = firstLf && printableUsesLf(in, static_cast<const char *>(firstLf) - in + 1);
     // Longest a line may grow while a byte follows on it.
     constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
-    const __m512i hexDigits = _mm512_load_si512(kHexDigitsRepeated.data());
-    const __m512i shiftUp1 = _mm512_load_si512(kShiftUp1.data());
-    const __m512i shiftUp2 = _mm512_load_si512(kShiftUp2.data());
     std::size_t pos = 0;
     while (pos < n) {
-        // A line's end and the byte before it are the scalar step's: no
-        // need to load a block for them.
-        if (in[pos] == '\r' || in[pos] == '\n' || pos + 1 == n || in[pos + 1] == '\r' || in[pos + 1] == '\n') {
+        // A line's end and the byte before it are the scalar step's, as are
+        // the last bytes: no block for them.
+        if (n - pos < 64 || in[pos] == '\r' || in[pos] == '\n' || in[pos + 1] == '\r' || in[pos + 1] == '\n') {
             pos = printableEncodeStep(in, n, pos, out, state);
             continue;
         }
-        const __mmask64 loaded = firstBytes(n - pos);
-        const __m512i v = _mm512_maskz_loadu_epi8(loaded, in + pos);
-        const __mmask64 lineEnd = lineEnds(v);
-        // Bytes that neither end a line nor stand before a line end (nor
-        // before the end, nor last loaded, which cannot tell) take the
-        // plain rule: themselves or "=XY", a soft break first once the line
-        // is full. The rest is the scalar step's.
-        const __mmask64 open = ~lineEnd & ~(lineEnd >> 1) & (loaded >> 1);
-        const auto run = lowOnes(open);
-        if (run == 0) {
-            pos = printableEncodeStep(in, n, pos, out, state);
-            continue;
-        }
-        const __mmask64 escaped = ~printablePlain(v) & firstBytes(run);
-        if ((escaped & 1) ? state.column + 3 > kOpenLine : state.column >= kOpenLine)
-            emitSoftBreak(out, state);
-        // The characters the line still takes, at most one register's worth.
-        const std::size_t limit = smaller(kOpenLine - state.column, 64);
-        std::size_t taken = run;
-        std::size_t width = run + 2 * setBits(escaped);
-        __mmask64 tokensEscaped = escaped;
-        // When a hard break follows the run's last byte and the whole run
-        // fits, that byte (which may take the line's last character) and
-        // the break go too.
-        std::size_t hardBreak = 0;
-        if (run < 63 && width <= limit && ((lineEnd >> (run + 1)) & 1) != 0) {
-            hardBreak = printableLineBreakAt(in, n, pos + run + 1);
-            const std::size_t lastWidth = tables::kPrintableLiteral[static_cast<unsigned char>(in[pos + run])] ? 1 : 3;
-            if (hardBreak != 0 && state.column + width + lastWidth <= kPrintableLineLength && width + lastWidth <= 64) {
-                taken = run + 1;
-                width += lastWidth;
-                tokensEscaped |= __mmask64{lastWidth == 3} << run;
-            } else {
-                hardBreak = 0;
+        const __m512i v = _mm512_loadu_si512(in + pos);
+        const std::uint64_t lineEnd = lineEnds(v);
+        const std::uint64_t plain = printablePlain(v);
+        // Bytes that neither end a line nor stand before a line end (the
+        // last byte loaded cannot tell) take the plain rule: themselves or
+        // "=XY", a soft break first once the line is full.
+        const std::uint64_t open = ~lineEnd & ~(lineEnd >> 1) & 0x7FFFFFFFFFFFFFFFull;
+        const std::size_t run = lowOnes(open);
+        const std::uint64_t escaped = ~plain & ((std::uint64_t{1} << run) - 1);
+        const std::size_t width = run + 2 * setBits(escaped);
+        if (state.column + width <= kOpenLine && out + width + 64 <= limit && pos + 128 <= n) {
+            // The whole run fits on the line: copy the literals between the
+            // escapes 64 bytes at a time (the excess is overwritten next),
+            // with no soft break to watch for.
+            std::size_t i = 0;
+            for (std::uint64_t left = escaped; left != 0; left &= left - 1) {
+                const std::size_t at = lowZeros(left);
+                _mm512_storeu_si512(out, _mm512_loadu_si512(in + pos + i));
+                out += at - i;
+                const auto c = static_cast<unsigned char>(in[pos + at]);
+                out[0] = '=';
+                out[1] = tables::kHexDigits[c >> 4];
+                out[2] = tables::kHexDigits[c & 15];
+                out += 3;
+                i = at + 1;
             }
-        }
-        if (tokensEscaped == 0) {
-            if (width > limit)
-                taken = width = limit;
-            _mm512_mask_storeu_epi8(out, firstBytes(width), v);
+            _mm512_storeu_si512(out, _mm512_loadu_si512(in + pos + i));
+            out += run - i;
+            state.column += width;
         } else {
-            __mmask64 escapes;
-            const __mmask64 starts = tokenStarts(tokensEscaped, &escapes);
-            if (hardBreak == 0 && width > limit) {
-                // The tokens that end within the limit.
-                const __mmask64 fits =
-                    ((starts & ~escapes & firstBytes(limit)) | (limit > 2 ? escapes & firstBytes(limit - 2) : 0)) &
-                    firstBytes(width);
-                taken = setBits(fits);
-                width = taken + 2 * setBits(escapes & fits);
+            for (std::size_t i = 0; i < run;) {
+                // Bytes standing as themselves up to the next escape.
+                const std::size_t literalEnd = smaller(i + lowZeros(escaped >> i), run);
+                while (i < literalEnd) {
+                    if (state.column >= kOpenLine)
+                        emitSoftBreak(out, state);
+                    const std::size_t take = smaller(literalEnd - i, kOpenLine - state.column);
+                    if (out + 64 <= limit && pos + i + 64 <= n) {
+                        _mm512_storeu_si512(out, _mm512_loadu_si512(in + pos + i));
+                    } else {
+                        std::memcpy(out, in + pos + i, take);
+                    }
+                    out += take;
+                    i += take;
+                    state.column += take;
+                }
+                if (i < run) {
+                    if (state.column + 3 > kOpenLine)
+                        emitSoftBreak(out, state);
+                    const auto c = static_cast<unsigned char>(in[pos + i]);
+                    out[0] = '=';
+                    out[1] = tables::kHexDigits[c >> 4];
+                    out[2] = tables::kHexDigits[c & 15];
+                    out += 3;
+                    state.column += 3;
+                    ++i;
+                }
             }
-            const __m512i spread = _mm512_maskz_expand_epi8(starts, v);
-            const __m512i high =
-                permuteBytes(_mm512_and_si512(_mm512_srli_epi16(spread, 4), _mm512_set1_epi8(15)), hexDigits);
-            const __m512i low = permuteBytes(_mm512_and_si512(spread, _mm512_set1_epi8(15)), hexDigits);
-            __m512i text = _mm512_mask_mov_epi8(spread, escapes, _mm512_set1_epi8('='));
-            text = _mm512_mask_mov_epi8(text, escapes << 1, permuteBytes(shiftUp1, high));
-            text = _mm512_mask_mov_epi8(text, escapes << 2, permuteBytes(shiftUp2, low));
-            _mm512_mask_storeu_epi8(out, firstBytes(width), text);
         }
-        out += width;
-        pos += taken;
-        state.column += width;
-        if (hardBreak != 0) {
-            for (std::size_t i = 0; i < hardBreak; ++i)
-                *out++ = in[pos++];
-            state.column = 0;
+        pos += run;
+        // A run stops before the last byte loaded or before the byte ahead
+        // of a line end; that byte and the line end (both loaded) are the
+        // scalar step's, with no need to look at the next block first.
+        if (run < 63) {
+            pos = printableEncodeStep(in, n, pos, out, state);
+            pos = printableEncodeStep(in, n, pos, out, state);
         }
     }
     return static_cast<std::size_t>(out - start);
