@@ -38,8 +38,8 @@ struct ShownRequest {
 // on the file system, as if it changed while the person chose) or a cancel.
 class ScriptedDialog : public FileRequester {
 public:
-    void answer(const QString &path, std::function<void()> before = {}) { m_answers.push_back({path, std::move(before)}); }
-    void cancel() { m_answers.push_back({std::nullopt, {}}); }
+    void answer(const QString &path, std::function<void()> before = {}) { m_answers.push_back({path, std::move(before), false}); }
+    void cancel() { m_answers.push_back({QString(), {}, true}); }
 
     QString show(const FileRequest &request, FileRequestKind kind) override
     {
@@ -48,19 +48,24 @@ public:
             ADD_FAILURE() << "unexpected file request: " << request.dialogTitle.toStdString();
             throw cancelledByPerson();
         }
-        const auto [path, before] = m_answers.front();
+        const Answer next = m_answers.front();
         m_answers.pop_front();
-        if (!path)
+        if (next.cancelled)
             throw cancelledByPerson();
-        if (before)
-            before();
-        return *path;
+        if (next.before)
+            next.before();
+        return next.path;
     }
 
     std::vector<ShownRequest> shown;
 
 private:
-    std::deque<std::pair<std::optional<QString>, std::function<void()>>> m_answers;
+    struct Answer {
+        QString path;
+        std::function<void()> before;
+        bool cancelled;
+    };
+    std::deque<Answer> m_answers;
 };
 
 struct ShownMessage {
