@@ -4,7 +4,7 @@
 // with pext. Whatever the wide blocks do not take goes to the
 // scalar building blocks, so the answers stay theirs.
 
-#include "scalar_kernels.h"
+#include "simd_drivers.h"
 
 #include <immintrin.h>
 
@@ -12,29 +12,6 @@
 
 namespace dravolin {
 namespace {
-
-// Bit counts through builtins: the std:: ones would be emitted out of line
-// in unoptimised builds, compiled with this file's instruction set, where
-// the linker may hand them to code that runs on any CPU.
-inline std::size_t lowZeros(std::uint64_t bits)
-{
-    return bits ? static_cast<std::size_t>(__builtin_ctzll(bits)) : 64;
-}
-
-inline std::size_t lowOnes(std::uint64_t bits)
-{
-    return lowZeros(~bits);
-}
-
-inline std::size_t setBits(std::uint64_t bits)
-{
-    return static_cast<std::size_t>(__builtin_popcountll(bits));
-}
-
-inline std::size_t smaller(std::size_t a, std::size_t b)
-{
-    return a < b ? a : b;
-}
 
 inline __m256i loadBytes(const void *in)
 {
@@ -74,26 +51,20 @@ inline __m256i mime64Encode24(const std::uint8_t *in)
     return _mm256_add_epi8(values, _mm256_shuffle_epi8(offsets, slot));
 }
 
-void encodeMime64(const std::uint8_t *in, std::size_t n, char *out, Mime64Layout layout)
-{
-    if (layout == Mime64Layout::SingleLine) {
-        for (; n >= 24; n -= 24, in += 24, out += 32)
-            storeBytes(out, mime64Encode24(in));
-    } else {
-        // A line is 57 bytes: bytes 0, 24 and 33 start the characters 0, 32
-        // and 44; the last two overlap on equal values.
-        for (; n >= kMime64BytesPerLine; n -= kMime64BytesPerLine, in += kMime64BytesPerLine) {
-            storeBytes(out, mime64Encode24(in));
-            storeBytes(out + 32, mime64Encode24(in + 24));
-            storeBytes(out + 44, mime64Encode24(in + 33));
-            out[76] = '\r';
-            out[77] = '\n';
-            out += kMime64LineLength + 2;
-        }
+struct Mime64Encoder {
+    static constexpr std::size_t kBlockBytes = 24;
+
+    static void encodeBlock(const std::uint8_t *in, char *out) { storeBytes(out, mime64Encode24(in)); }
+
+    // A line is 57 bytes: bytes 0, 24 and 33 start the characters 0, 32 and
+    // 44; the last two overlap on equal values.
+    static void encodeLine(const std::uint8_t *in, char *out)
+    {
+        storeBytes(out, mime64Encode24(in));
+        storeBytes(out + 32, mime64Encode24(in + 24));
+        storeBytes(out + 44, mime64Encode24(in + 33));
     }
-    // What is left starts a line and a group.
-    mime64EncodeLines(in, n, out, layout);
-}
+};
 
 struct Mime64Decoder {
     // A character is bad when the bit sets of its low and high nibble meet.
@@ -148,64 +119,35 @@ struct Mime64Decoder {
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm256_castsi256_si128(bytes));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 16), _mm256_extracti128_si256(bytes, 1));
     }
-};
 
-// The length of the line break after 76 characters, if the canonical
-// layout goes on here: 2 for CR LF, 1 for LF, 0 otherwise.
-inline std::size_t canonicalLineBreak(const char *in, std::size_t remaining)
-{
-    if (remaining >= kMime64LineLength + 2 && in[kMime64LineLength] == '\r' && in[kMime64LineLength + 1] == '\n')
-        return 2;
-    if (remaining >= kMime64LineLength + 1 && in[kMime64LineLength] == '\n')
-        return 1;
-    return 0;
-}
-
-std::int64_t decodeMime64(const char *in, std::size_t n, std::uint8_t *out, std::size_t capacity)
-{
-    const Mime64Decoder decoder;
-    std::size_t pos = mime64DataStart(in, n);
-    std::size_t written = 0;
-    // Whole lines of 76 characters and their break, or 64 characters with no
-    // blank among them; anything else (padding, other blanks, a bad
-    // character, the last bytes before capacity) from a group boundary on is
-    // the scalar decoder's, which then also decides malformed or too small.
-    // Every store stays inside the bytes the step owns.
-    for (;;) {
-        const std::size_t remaining = n - pos;
-        const std::size_t room = capacity - written;
-        if (room >= kMime64BytesPerLine) {
-            if (const std::size_t lineBreak = canonicalLineBreak(in + pos, remaining)) {
-                __m256i bad = _mm256_setzero_si256();
-                const __m256i first = decoder.values(in + pos, bad);
-                const __m256i second = decoder.values(in + pos + 32, bad);
-                const __m256i third = decoder.values(in + pos + 44, bad);
-                if (!_mm256_testz_si256(bad, bad))
-                    break;
-                decoder.storeWide(out + written, first);
-                decoder.storeWide(out + written + 24, second);
-                decoder.storeExact(out + written + 33, third);
-                pos += kMime64LineLength + lineBreak;
-                written += kMime64BytesPerLine;
-                continue;
-            }
-        }
-        if (room >= 48 && remaining >= 64) {
-            __m256i bad = _mm256_setzero_si256();
-            const __m256i first = decoder.values(in + pos, bad);
-            const __m256i second = decoder.values(in + pos + 32, bad);
-            if (!_mm256_testz_si256(bad, bad))
-                break;
-            decoder.storeWide(out + written, first);
-            decoder.storeExact(out + written + 24, second);
-            pos += 64;
-            written += 48;
-            continue;
-        }
-        break;
+    // Every store stays inside the bytes the step owns: the scratch of a
+    // wide store is overwritten by the next, the last store is exact.
+    bool decodeLine(const char *in, std::uint8_t *out) const
+    {
+        __m256i bad = _mm256_setzero_si256();
+        const __m256i first = values(in, bad);
+        const __m256i second = values(in + 32, bad);
+        const __m256i third = values(in + 44, bad);
+        if (!_mm256_testz_si256(bad, bad))
+            return false;
+        storeWide(out, first);
+        storeWide(out + 24, second);
+        storeExact(out + 33, third);
+        return true;
     }
-    return mime64DecodeFrom(in, n, pos, out, capacity, written);
-}
+
+    bool decodeBlock(const char *in, std::uint8_t *out) const
+    {
+        __m256i bad = _mm256_setzero_si256();
+        const __m256i first = values(in, bad);
+        const __m256i second = values(in + 32, bad);
+        if (!_mm256_testz_si256(bad, bad))
+            return false;
+        storeWide(out, first);
+        storeExact(out + 24, second);
+        return true;
+    }
+};
 
 inline std::uint32_t byteMask(__m256i v)
 {
@@ -225,111 +167,27 @@ inline std::uint32_t printablePlain(__m256i v)
     return ~byteMask(careful) | byteMask(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t')));
 }
 
-void emitSoftBreak(char *&out, PrintableEncodeState &state)
+inline std::uint32_t lineEnds(__m256i v)
 {
-    *out++ = '=';
-    if (!state.lfSoftBreaks)
-        *out++ = '\r';
-    *out++ = '\n';
-    state.column = 0;
+    return byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
+                                    _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
 }
 
-std::size_t encodePrintable(const char *in, std::size_t n, char *out)
-{
-    char *const start = out;
-    // Copies may store a whole block while the text's room allows.
-    const char *const limit = out + printableEncodedBound(n);
-    PrintableEncodeState state;
-    const void *firstLf = n > 0 ? std::memchr(in, '\n', n) : nullptr;
-    state.lfSoftBreaks = firstLf && printableUsesLf(in, static_cast<const char *>(firstLf) - in + 1);
-    // Longest a line may grow while a byte follows on it.
-    constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
-    std::size_t pos = 0;
-    while (pos < n) {
-        // A line's end and the byte before it are the scalar step's, as are
-        // the last bytes: no block for them.
-        if (n - pos < 64 || in[pos] == '\r' || in[pos] == '\n' || in[pos + 1] == '\r' || in[pos + 1] == '\n') {
-            pos = printableEncodeStep(in, n, pos, out, state);
-            continue;
-        }
-        const __m256i first = loadBytes(in + pos);
-        const __m256i second = loadBytes(in + pos + 32);
-        const auto lineEndsOf = [](__m256i v) {
-            return byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
-                                            _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
-        };
-        const std::uint64_t lineEnd = lineEndsOf(first) | std::uint64_t{lineEndsOf(second)} << 32;
-        const std::uint64_t plain = printablePlain(first) | std::uint64_t{printablePlain(second)} << 32;
-        // Bytes that neither end a line nor stand before a line end (the
-        // last byte loaded cannot tell) take the plain rule: themselves or
-        // "=XY", a soft break first once the line is full.
-        const std::uint64_t open = ~lineEnd & ~(lineEnd >> 1) & 0x7FFFFFFFFFFFFFFFull;
-        const std::size_t run = lowOnes(open);
-        const std::uint64_t escaped = ~plain & ((std::uint64_t{1} << run) - 1);
-        const std::size_t width = run + 2 * setBits(escaped);
-        if (state.column + width <= kOpenLine && out + width + 64 <= limit && pos + 128 <= n) {
-            // The whole run fits on the line: copy the literals between the
-            // escapes 64 bytes at a time (the excess is overwritten next),
-            // with no soft break to watch for.
-            std::size_t i = 0;
-            for (std::uint64_t left = escaped; left != 0; left &= left - 1) {
-                const std::size_t at = lowZeros(left);
-                storeBytes(out, loadBytes(in + pos + i));
-                storeBytes(out + 32, loadBytes(in + pos + i + 32));
-                out += at - i;
-                const auto c = static_cast<unsigned char>(in[pos + at]);
-                out[0] = '=';
-                out[1] = tables::kHexDigits[c >> 4];
-                out[2] = tables::kHexDigits[c & 15];
-                out += 3;
-                i = at + 1;
-            }
-            storeBytes(out, loadBytes(in + pos + i));
-            storeBytes(out + 32, loadBytes(in + pos + i + 32));
-            out += run - i;
-            state.column += width;
-        } else {
-            for (std::size_t i = 0; i < run;) {
-                // Bytes standing as themselves up to the next escape.
-                const std::size_t literalEnd = smaller(i + lowZeros(escaped >> i), run);
-                while (i < literalEnd) {
-                    if (state.column >= kOpenLine)
-                        emitSoftBreak(out, state);
-                    const std::size_t take = smaller(literalEnd - i, kOpenLine - state.column);
-                    if (out + 64 <= limit && pos + i + 64 <= n) {
-                        storeBytes(out, loadBytes(in + pos + i));
-                        storeBytes(out + 32, loadBytes(in + pos + i + 32));
-                    } else {
-                        std::memcpy(out, in + pos + i, take);
-                    }
-                    out += take;
-                    i += take;
-                    state.column += take;
-                }
-                if (i < run) {
-                    if (state.column + 3 > kOpenLine)
-                        emitSoftBreak(out, state);
-                    const auto c = static_cast<unsigned char>(in[pos + i]);
-                    out[0] = '=';
-                    out[1] = tables::kHexDigits[c >> 4];
-                    out[2] = tables::kHexDigits[c & 15];
-                    out += 3;
-                    state.column += 3;
-                    ++i;
-                }
-            }
-        }
-        pos += run;
-        // A run stops before the last byte loaded or before the byte ahead
-        // of a line end; that byte and the line end (both loaded) are the
-        // scalar step's, with no need to look at the next block first.
-        if (run < 63) {
-            pos = printableEncodeStep(in, n, pos, out, state);
-            pos = printableEncodeStep(in, n, pos, out, state);
-        }
+struct PrintableBlock {
+    static PrintableMasks masks(const char *in)
+    {
+        const __m256i first = loadBytes(in);
+        const __m256i second = loadBytes(in + 32);
+        return {lineEnds(first) | std::uint64_t{lineEnds(second)} << 32,
+                printablePlain(first) | std::uint64_t{printablePlain(second)} << 32};
     }
-    return static_cast<std::size_t>(out - start);
-}
+
+    static void copy64(char *out, const char *in)
+    {
+        storeBytes(out, loadBytes(in));
+        storeBytes(out + 32, loadBytes(in + 32));
+    }
+};
 
 // A 32-bit mask -> 0xFF in the bytes whose bit is set.
 inline __m256i expandBits(std::uint32_t bits)
@@ -431,7 +289,8 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 
 const Codec &avx2PathCodec()
 {
-    static const Codec codec{"avx2", encodeMime64, decodeMime64, encodePrintable, decodePrintable};
+    static const Codec codec{"avx2", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
+                             printableEncodeWide<PrintableBlock>, decodePrintable};
     return codec;
 }
 

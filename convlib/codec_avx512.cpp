@@ -4,38 +4,14 @@
 // with vpcompressb when decoding. Whatever the wide blocks do not take goes to the
 // scalar building blocks, so the answers stay theirs.
 
-#include "scalar_kernels.h"
+#include "simd_drivers.h"
 
 #include <immintrin.h>
 
 #include <array>
-#include <cstring>
 
 namespace dravolin {
 namespace {
-
-// Bit counts through builtins: the std:: ones would be emitted out of line
-// in unoptimised builds, compiled with this file's instruction set, where
-// the linker may hand them to code that runs on any CPU.
-inline std::size_t lowZeros(std::uint64_t bits)
-{
-    return bits ? static_cast<std::size_t>(__builtin_ctzll(bits)) : 64;
-}
-
-inline std::size_t lowOnes(std::uint64_t bits)
-{
-    return lowZeros(~bits);
-}
-
-inline std::size_t setBits(std::uint64_t bits)
-{
-    return static_cast<std::size_t>(__builtin_popcountll(bits));
-}
-
-inline std::size_t smaller(std::size_t a, std::size_t b)
-{
-    return a < b ? a : b;
-}
 
 using Bytes64 = std::array<std::uint8_t, 64>;
 
@@ -112,6 +88,8 @@ inline __mmask64 firstBytes(std::size_t count)
 }
 
 struct Mime64Encoder {
+    static constexpr std::size_t kBlockBytes = 48;
+
     __m512i spread = _mm512_load_si512(kSpreadIndex.data());
     __m512i shifts = _mm512_load_si512(kFieldShifts.data());
     __m512i alphabet = _mm512_loadu_si512(tables::kBase64Alphabet.data());
@@ -125,28 +103,17 @@ struct Mime64Encoder {
         const __m512i fields = multishift(shifts, spreadOut);
         return permuteBytes(fields, alphabet);
     }
-};
 
-void encodeMime64(const std::uint8_t *in, std::size_t n, char *out, Mime64Layout layout)
-{
-    const Mime64Encoder encoder;
-    if (layout == Mime64Layout::SingleLine) {
-        for (; n >= 48; n -= 48, in += 48, out += 64)
-            _mm512_storeu_si512(out, encoder.encode(in));
-    } else {
-        // A line is 57 bytes: bytes 0..47 give characters 0..63 and bytes
-        // 9..56 characters 12..75, overlapping on equal values.
-        for (; n >= kMime64BytesPerLine; n -= kMime64BytesPerLine, in += kMime64BytesPerLine) {
-            _mm512_storeu_si512(out, encoder.encode(in));
-            _mm512_storeu_si512(out + 12, encoder.encode(in + 9));
-            out[76] = '\r';
-            out[77] = '\n';
-            out += kMime64LineLength + 2;
-        }
+    void encodeBlock(const std::uint8_t *in, char *out) const { _mm512_storeu_si512(out, encode(in)); }
+
+    // A line is 57 bytes: bytes 0..47 give characters 0..63 and bytes 9..56
+    // characters 12..75, overlapping on equal values.
+    void encodeLine(const std::uint8_t *in, char *out) const
+    {
+        _mm512_storeu_si512(out, encode(in));
+        _mm512_storeu_si512(out + 12, encode(in + 9));
     }
-    // What is left starts a line and a group.
-    mime64EncodeLines(in, n, out, layout);
-}
+};
 
 struct Mime64Decoder {
     __m512i valuesLow = _mm512_load_si512(kDecodeValues.data());
@@ -170,59 +137,31 @@ struct Mime64Decoder {
         const __m512i groups = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
         _mm512_mask_storeu_epi8(out, k48Bytes, permuteBytes(pack, groups));
     }
-};
 
-// The length of the line break after 76 characters, if the canonical
-// layout goes on here: 2 for CR LF, 1 for LF, 0 otherwise.
-inline std::size_t canonicalLineBreak(const char *in, std::size_t remaining)
-{
-    if (remaining >= kMime64LineLength + 2 && in[kMime64LineLength] == '\r' && in[kMime64LineLength + 1] == '\n')
-        return 2;
-    if (remaining >= kMime64LineLength + 1 && in[kMime64LineLength] == '\n')
-        return 1;
-    return 0;
-}
-
-std::int64_t decodeMime64(const char *in, std::size_t n, std::uint8_t *out, std::size_t capacity)
-{
-    const Mime64Decoder decoder;
-    std::size_t pos = mime64DataStart(in, n);
-    std::size_t written = 0;
-    // Whole lines of 76 characters and their break, or 64 characters with no
-    // blank among them; anything else (padding, other blanks, a bad
-    // character, the last bytes before capacity) from a group boundary on is
-    // the scalar decoder's, which then also decides malformed or too small.
-    for (;;) {
-        const std::size_t remaining = n - pos;
-        const std::size_t room = capacity - written;
-        if (room >= kMime64BytesPerLine) {
-            if (const std::size_t lineBreak = canonicalLineBreak(in + pos, remaining)) {
-                __m512i bad = _mm512_setzero_si512();
-                const __m512i head = decoder.values(in + pos, bad);
-                const __m512i tail = decoder.values(in + pos + 12, bad);
-                if (_mm512_movepi8_mask(bad) != 0)
-                    break;
-                decoder.store(head, out + written);
-                decoder.store(tail, out + written + 9);
-                pos += kMime64LineLength + lineBreak;
-                written += kMime64BytesPerLine;
-                continue;
-            }
-        }
-        if (room >= 48 && remaining >= 64) {
-            __m512i bad = _mm512_setzero_si512();
-            const __m512i block = decoder.values(in + pos, bad);
-            if (_mm512_movepi8_mask(bad) != 0)
-                break;
-            decoder.store(block, out + written);
-            pos += 64;
-            written += 48;
-            continue;
-        }
-        break;
+    // Characters 0..63 give bytes 0..47 and characters 12..75 bytes 9..56,
+    // overlapping on equal values.
+    bool decodeLine(const char *in, std::uint8_t *out) const
+    {
+        __m512i bad = _mm512_setzero_si512();
+        const __m512i head = values(in, bad);
+        const __m512i tail = values(in + 12, bad);
+        if (_mm512_movepi8_mask(bad) != 0)
+            return false;
+        store(head, out);
+        store(tail, out + 9);
+        return true;
     }
-    return mime64DecodeFrom(in, n, pos, out, capacity, written);
-}
+
+    bool decodeBlock(const char *in, std::uint8_t *out) const
+    {
+        __m512i bad = _mm512_setzero_si512();
+        const __m512i block = values(in, bad);
+        if (_mm512_movepi8_mask(bad) != 0)
+            return false;
+        store(block, out);
+        return true;
+    }
+};
 
 // Bytes a quoted-printable text may hold as themselves when a byte that
 // also may follows: 33..126 but '=', and the blanks.
@@ -239,6 +178,16 @@ inline __mmask64 lineEnds(__m512i v)
 {
     return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
 }
+
+struct PrintableBlock {
+    static PrintableMasks masks(const char *in)
+    {
+        const __m512i v = _mm512_loadu_si512(in);
+        return {lineEnds(v), printablePlain(v)};
+    }
+
+    static void copy64(char *out, const char *in) { _mm512_storeu_si512(out, _mm512_loadu_si512(in)); }
+};
 
 // The low 128 character codes -> hex digit value, 0x80 for anything else.
 constexpr std::array<std::uint8_t, 128> hexValues()
@@ -266,103 +215,6 @@ constexpr Bytes64 shiftDownIndex(std::size_t distance)
 alignas(64) constexpr Bytes64 kShiftDown1 = shiftDownIndex(1);
 alignas(64) constexpr Bytes64 kShiftDown2 = shiftDownIndex(2);
 alignas(64) constexpr std::array<std::uint8_t, 128> kHexValues = hexValues();
-void emitSoftBreak(char *&out, PrintableEncodeState &state)
-{
-    *out++ = '=';
-    if (!state.lfSoftBreaks)
-        *out++ = '\r';
-    *out++ = '\n';
-    state.column = 0;
-}
-
-std::size_t encodePrintable(const char *in, std::size_t n, char *out)
-{
-    char *const start = out;
-    // Copies may store a whole block while the text's room allows.
-    const char *const limit = out + printableEncodedBound(n);
-    PrintableEncodeState state;
-    const void *firstLf = n > 0 ? std::memchr(in, '\n', n) : nullptr;
-    state.lfSoftBreaks = firstLf && printableUsesLf(in, static_cast<const char *>(firstLf) - in + 1);
-    // Longest a line may grow while a byte follows on it.
-    constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
-    std::size_t pos = 0;
-    while (pos < n) {
-        // A line's end and the byte before it are the scalar step's, as are
-        // the last bytes: no block for them.
-        if (n - pos < 64 || in[pos] == '\r' || in[pos] == '\n' || in[pos + 1] == '\r' || in[pos + 1] == '\n') {
-            pos = printableEncodeStep(in, n, pos, out, state);
-            continue;
-        }
-        const __m512i v = _mm512_loadu_si512(in + pos);
-        const std::uint64_t lineEnd = lineEnds(v);
-        const std::uint64_t plain = printablePlain(v);
-        // Bytes that neither end a line nor stand before a line end (the
-        // last byte loaded cannot tell) take the plain rule: themselves or
-        // "=XY", a soft break first once the line is full.
-        const std::uint64_t open = ~lineEnd & ~(lineEnd >> 1) & 0x7FFFFFFFFFFFFFFFull;
-        const std::size_t run = lowOnes(open);
-        const std::uint64_t escaped = ~plain & ((std::uint64_t{1} << run) - 1);
-        const std::size_t width = run + 2 * setBits(escaped);
-        if (state.column + width <= kOpenLine && out + width + 64 <= limit && pos + 128 <= n) {
-            // The whole run fits on the line: copy the literals between the
-            // escapes 64 bytes at a time (the excess is overwritten next),
-            // with no soft break to watch for.
-            std::size_t i = 0;
-            for (std::uint64_t left = escaped; left != 0; left &= left - 1) {
-                const std::size_t at = lowZeros(left);
-                _mm512_storeu_si512(out, _mm512_loadu_si512(in + pos + i));
-                out += at - i;
-                const auto c = static_cast<unsigned char>(in[pos + at]);
-                out[0] = '=';
-                out[1] = tables::kHexDigits[c >> 4];
-                out[2] = tables::kHexDigits[c & 15];
-                out += 3;
-                i = at + 1;
-            }
-            _mm512_storeu_si512(out, _mm512_loadu_si512(in + pos + i));
-            out += run - i;
-            state.column += width;
-        } else {
-            for (std::size_t i = 0; i < run;) {
-                // Bytes standing as themselves up to the next escape.
-                const std::size_t literalEnd = smaller(i + lowZeros(escaped >> i), run);
-                while (i < literalEnd) {
-                    if (state.column >= kOpenLine)
-                        emitSoftBreak(out, state);
-                    const std::size_t take = smaller(literalEnd - i, kOpenLine - state.column);
-                    if (out + 64 <= limit && pos + i + 64 <= n) {
-                        _mm512_storeu_si512(out, _mm512_loadu_si512(in + pos + i));
-                    } else {
-                        std::memcpy(out, in + pos + i, take);
-                    }
-                    out += take;
-                    i += take;
-                    state.column += take;
-                }
-                if (i < run) {
-                    if (state.column + 3 > kOpenLine)
-                        emitSoftBreak(out, state);
-                    const auto c = static_cast<unsigned char>(in[pos + i]);
-                    out[0] = '=';
-                    out[1] = tables::kHexDigits[c >> 4];
-                    out[2] = tables::kHexDigits[c & 15];
-                    out += 3;
-                    state.column += 3;
-                    ++i;
-                }
-            }
-        }
-        pos += run;
-        // A run stops before the last byte loaded or before the byte ahead
-        // of a line end; that byte and the line end (both loaded) are the
-        // scalar step's, with no need to look at the next block first.
-        if (run < 63) {
-            pos = printableEncodeStep(in, n, pos, out, state);
-            pos = printableEncodeStep(in, n, pos, out, state);
-        }
-    }
-    return static_cast<std::size_t>(out - start);
-}
 
 std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 {
@@ -416,7 +268,8 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 
 const Codec &avx512PathCodec()
 {
-    static const Codec codec{"avx512", encodeMime64, decodeMime64, encodePrintable, decodePrintable};
+    static const Codec codec{"avx512", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
+                             printableEncodeWide<PrintableBlock>, decodePrintable};
     return codec;
 }
 
