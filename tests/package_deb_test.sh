@@ -20,18 +20,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() { # description, command...
-  local what=$1; shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-  fi
-}
-same() { [ "$1" = "$2" ] || { echo "  got:      '$1'"; echo "  expected: '$2'"; return 1; }; }
+source "$(dirname "$0")/checks.sh"
 
 (cd "$build_dir" && cpack -G DEB -B "$work/out" > "$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
 # The library folder inside the package: lib, or lib/x86_64-linux-gnu when
@@ -130,5 +119,4 @@ check "the client needs libdravolin.so.1" \
   same "$(readelf -d "$work/client" | sed -n 's/.*(NEEDED).*\[\(libdravolin[^]]*\)\]/\1/p')" libdravolin.so.1
 check "the client runs on the packaged library" same "$(LD_LIBRARY_PATH=$root/$libdir "$work/client")" "Zm8="
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report

@@ -12,18 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
-passed=0
-failed=0
-check() { # description, command...
-  local what=$1; shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-  fi
-}
-same() { [ "$1" = "$2" ] || { echo "  got:      '$1'"; echo "  expected: '$2'"; return 1; }; }
+source "$(dirname "$0")/checks.sh"
 
 cmake --install "$build_dir" --prefix "$prefix" > "$work/install.log"
 
@@ -100,5 +89,4 @@ for size in 16 24 32 48 64 128 256; do
   check "${size}px icon has its size" same "$(png_size "$icons/${size}x${size}/apps/dravolin.png")" "${size}x${size}"
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report
