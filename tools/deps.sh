@@ -27,25 +27,24 @@ install_missing_packages() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-build_project() {
-  local dir=$1; shift
-  cmake -S "$project_root" -B "$project_root/$dir" -DCMAKE_BUILD_TYPE=Release "$@"
-  cmake --build "$project_root/$dir" -j "$(nproc)"
-}
-
-# Configures, builds and tests one build folder, all headless:
-#   test_build DIR [TARGET...] [-- CMAKE_OPTION...]
+# Configures and builds one build folder, Release:
+#   build_project DIR [TARGET...] [-- CMAKE_OPTION...]
 # Without targets it builds everything the options enable.
-test_build() {
+build_project() {
   local dir=$1; shift
   local targets=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do targets+=(--target "$1"); shift; done
   [ $# -gt 0 ] && shift
-  echo "=== $dir ==="
   cmake -S "$project_root" -B "$project_root/$dir" -DCMAKE_BUILD_TYPE=Release "$@"
   cmake --build "$project_root/$dir" -j "$(nproc)" "${targets[@]}"
+}
+
+# Builds one folder as build_project does, then runs its tests headless.
+test_build() {
+  echo "=== $1 ==="
+  build_project "$@"
   QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir "$project_root/$dir" --output-on-failure
+    ctest --test-dir "$project_root/$1" --output-on-failure
 }
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
