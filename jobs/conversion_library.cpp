@@ -59,15 +59,8 @@ void *ConversionLibrary::handle()
 {
     if (m_handle != nullptr)
         return m_handle;
-    constexpr int kFlags = RTLD_NOW | RTLD_LOCAL;
-    if (!m_explicitPath.empty()) {
-        m_handle = ::dlopen(m_explicitPath.c_str(), kFlags);
-        if (m_handle == nullptr)
-            throw jobFailure(JobFailure::LibraryMissing, QString::fromLocal8Bit(m_explicitPath.c_str()),
-                             lastDlError());
-        m_loadedPath = m_explicitPath;
-        return m_handle;
-    }
+    if (!m_explicitPath.empty())
+        return open(m_explicitPath);
 
     const std::string folder = ownFolder();
     const std::string candidates[] = {
@@ -75,21 +68,19 @@ void *ConversionLibrary::handle()
         folder + "/../lib/" + kSoname,
         folder + "/../lib/x86_64-linux-gnu/" + kSoname,
     };
-    for (const std::string &candidate : candidates) {
-        if (folder.empty() || ::access(candidate.c_str(), F_OK) != 0)
-            continue;
-        m_handle = ::dlopen(candidate.c_str(), kFlags);
-        // A library that is there but cannot load is the one to tell about.
-        if (m_handle == nullptr)
-            throw jobFailure(JobFailure::LibraryMissing, QString::fromLocal8Bit(candidate.c_str()),
-                             lastDlError());
-        m_loadedPath = candidate;
-        return m_handle;
-    }
-    m_handle = ::dlopen(kSoname, kFlags);
+    // A library that is there but cannot load is the one to tell about.
+    for (const std::string &candidate : candidates)
+        if (!folder.empty() && ::access(candidate.c_str(), F_OK) == 0)
+            return open(candidate);
+    return open(kSoname);
+}
+
+void *ConversionLibrary::open(const std::string &path)
+{
+    m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (m_handle == nullptr)
-        throw jobFailure(JobFailure::LibraryMissing, QString::fromLatin1(kSoname), lastDlError());
-    m_loadedPath = kSoname;
+        throw jobFailure(JobFailure::LibraryMissing, QString::fromLocal8Bit(path.c_str()), lastDlError());
+    m_loadedPath = path;
     return m_handle;
 }
 

@@ -63,6 +63,8 @@ public:
 
 private:
     void *handle();
+    // Loads path, or throws the failure naming it.
+    void *open(const std::string &path);
     void *function(const char *name, void *&cache);
     void resolveTextHelpers();
     LibraryText wrap(char *text, const char *producer);
