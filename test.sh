@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test headless three
+# Installs what is missing, checks the formatting, then builds and runs every test headless three
 # ways, warnings as errors in each: the fuzz regressions (clang, libFuzzer),
 # the whole suite under AddressSanitizer and UBSan, and the plain release
 # build last. Stops at the first failure.
 set -euo pipefail
 source "$(dirname "$0")/tools/deps.sh"
 install_missing_packages
+check_format
 test_build build-fuzz fuzzers -- -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DDRAVOLIN_FUZZ=ON -DDRAVOLIN_BUILD_TESTS=OFF -DDRAVOLIN_BUILD_BENCH=OFF -DDRAVOLIN_WERROR=ON
 test_build build-asan -- -DDRAVOLIN_SANITIZE=ON -DDRAVOLIN_BUILD_BENCH=OFF -DDRAVOLIN_WERROR=ON

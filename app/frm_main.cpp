@@ -60,8 +60,7 @@ protected:
     }
 };
 
-QPushButton *makeButton(QWidget *parent, const QString &name, const QString &caption,
-                        const QRect &geometry)
+QPushButton *makeButton(QWidget *parent, const QString &name, const QString &caption, const QRect &geometry)
 {
     auto *button = new QPushButton(caption, parent);
     button->setObjectName(name);
@@ -72,8 +71,7 @@ QPushButton *makeButton(QWidget *parent, const QString &name, const QString &cap
     return button;
 }
 
-QGroupBox *makeFrame(QWidget *parent, const QString &name, const QString &caption,
-                     const QRect &geometry)
+QGroupBox *makeFrame(QWidget *parent, const QString &name, const QString &caption, const QRect &geometry)
 {
     auto *frame = new QGroupBox(caption, parent);
     frame->setObjectName(name);
@@ -82,8 +80,7 @@ QGroupBox *makeFrame(QWidget *parent, const QString &name, const QString &captio
     return frame;
 }
 
-void makeTextBox(QPlainTextEdit *box, const QString &name, const QString &accessibleName,
-                 const QRect &geometry)
+void makeTextBox(QPlainTextEdit *box, const QString &name, const QString &accessibleName, const QRect &geometry)
 {
     box->setObjectName(name);
     box->setAccessibleName(accessibleName);
@@ -98,14 +95,15 @@ void makeTextBox(QPlainTextEdit *box, const QString &name, const QString &access
 } // namespace
 
 FrmMain::FrmMain(QWidget *parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      Dialog(this),
-      m_ownMessages(this),
-      m_ownLibrary(std::make_unique<ConversionLibrary>()),
-      m_dialog(&Dialog),
-      m_messages(&m_ownMessages),
-      m_library(m_ownLibrary.get())
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                  | Qt::MSWindowsFixedSizeDialogHint)
+    , Dialog(this)
+    , m_ownMessages(this)
+    , m_ownLibrary(std::make_unique<ConversionLibrary>())
+    , m_dialog(&Dialog)
+    , m_messages(&m_ownMessages)
+    , m_library(m_ownLibrary.get())
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(kCaption);
@@ -140,45 +138,43 @@ void FrmMain::createControls()
     // Creation order as on the form.
     Frame2 = makeFrame(this, QStringLiteral("Frame2"), QStringLiteral("Codifica Printable"),
                        twipsRect(315, 2430, 3795, 1275));
-    cmdConvPrintable = makeButton(Frame2, QStringLiteral("cmdConvPrintable"),
-                                  QStringLiteral("Converti"), twipsRect(495, 405, 1215, 495));
-    cmdDecPrintable = makeButton(Frame2, QStringLiteral("cmdDecPrintable"),
-                                 QStringLiteral("Decodifica"), twipsRect(2115, 405, 1215, 495));
+    cmdConvPrintable = makeButton(Frame2, QStringLiteral("cmdConvPrintable"), QStringLiteral("Converti"),
+                                  twipsRect(495, 405, 1215, 495));
+    cmdDecPrintable = makeButton(Frame2, QStringLiteral("cmdDecPrintable"), QStringLiteral("Decodifica"),
+                                 twipsRect(2115, 405, 1215, 495));
 
     txtConversione = new PrintableTextBox(this);
-    makeTextBox(txtConversione, QStringLiteral("txtConversione"),
-                QStringLiteral("Testo convertito in Printable"), twipsRect(4365, 2385, 4215, 1725));
+    makeTextBox(txtConversione, QStringLiteral("txtConversione"), QStringLiteral("Testo convertito in Printable"),
+                twipsRect(4365, 2385, 4215, 1725));
     txtConversione->setReadOnly(true);
-    txtConversione->setTextInteractionFlags(Qt::TextSelectableByMouse
-                                           | Qt::TextSelectableByKeyboard);
+    txtConversione->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     QPalette buttonFace = txtConversione->palette();
     buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
     txtConversione->setPalette(buttonFace);
 
-    Frame1 = makeFrame(this, QStringLiteral("Frame1"), QStringLiteral("Codifica Mime64"),
-                       twipsRect(315, 405, 3840, 1275));
+    Frame1
+        = makeFrame(this, QStringLiteral("Frame1"), QStringLiteral("Codifica Mime64"), twipsRect(315, 405, 3840, 1275));
     cmdDecifra = makeButton(Frame1, QStringLiteral("cmdDecifra"), QStringLiteral("Decodifica"),
                             twipsRect(2160, 450, 1215, 495));
-    cmdConverti = makeButton(Frame1, QStringLiteral("cmdConverti"), QStringLiteral("Converti"),
-                             twipsRect(540, 450, 1215, 495));
+    cmdConverti
+        = makeButton(Frame1, QStringLiteral("cmdConverti"), QStringLiteral("Converti"), twipsRect(540, 450, 1215, 495));
 
-    cmdPrintable = makeButton(this, QStringLiteral("cmdPrintable"),
-                              QStringLiteral("Cod. Printable"), twipsRect(4365, 1890, 4215, 495));
+    cmdPrintable = makeButton(this, QStringLiteral("cmdPrintable"), QStringLiteral("Cod. Printable"),
+                              twipsRect(4365, 1890, 4215, 495));
 
     txtTesto = new QPlainTextEdit(this);
     makeTextBox(txtTesto, QStringLiteral("txtTesto"), QStringLiteral("Testo da convertire"),
                 twipsRect(4365, 135, 4215, 1725));
 
     auto *enterClicks = new EnterClicksButton(this);
-    for (QPushButton *button :
-         {cmdConvPrintable, cmdDecPrintable, cmdDecifra, cmdConverti, cmdPrintable})
+    for (QPushButton *button : { cmdConvPrintable, cmdDecPrintable, cmdDecifra, cmdConverti, cmdPrintable })
         button->installEventFilter(enterClicks);
 }
 
 void FrmMain::arrangeTabOrder()
 {
-    QWidget *const order[] = {txtTesto,    cmdPrintable,    cmdConverti,      cmdDecifra,
-                              txtConversione, cmdDecPrintable, cmdConvPrintable, txtTesto};
+    QWidget *const order[] = { txtTesto,       cmdPrintable,    cmdConverti,      cmdDecifra,
+                               txtConversione, cmdDecPrintable, cmdConvPrintable, txtTesto };
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
@@ -214,14 +210,14 @@ bool FrmMain::confirmed(const QString &prompt, const QString &title)
 
 JobContext FrmMain::jobContext()
 {
-    return JobContext{*m_dialog, *m_messages, *m_library};
+    return JobContext { *m_dialog, *m_messages, *m_library };
 }
 
 void FrmMain::cmdConverti_Click()
 {
     const QString prompt = QStringLiteral("Il file codificato verrà salvato nella ")
-                           + QStringLiteral("stessa cartella del file selezionato con ")
-                           + QStringLiteral("l'aggiunta dell'estensione .m64. Si desidera procedere?");
+        + QStringLiteral("stessa cartella del file selezionato con ")
+        + QStringLiteral("l'aggiunta dell'estensione .m64. Si desidera procedere?");
     if (!confirmed(prompt, QStringLiteral("Conversione Mime64")))
         return;
     JobContext context = jobContext();
@@ -231,8 +227,8 @@ void FrmMain::cmdConverti_Click()
 void FrmMain::cmdConvPrintable_Click()
 {
     const QString prompt = QStringLiteral("Il file codificato verrà salvato nella stessa ")
-                           + QStringLiteral("cartella del file selezionato con l'aggiunta ")
-                           + QStringLiteral("dell'estensione .ptb. Si desidera procedere?");
+        + QStringLiteral("cartella del file selezionato con l'aggiunta ")
+        + QStringLiteral("dell'estensione .ptb. Si desidera procedere?");
     if (!confirmed(prompt, QStringLiteral("Codifica Printable")))
         return;
     JobContext context = jobContext();
@@ -242,10 +238,9 @@ void FrmMain::cmdConvPrintable_Click()
 void FrmMain::cmdDecifra_Click()
 {
     const QString prompt = QStringLiteral("Il file selezionato in formato Mime64 verrà ")
-                           + QStringLiteral(" decodificato e salvato in un altro file il ")
-                           + QStringLiteral("cui filename verrà specificato in un'apposita ")
-                           + QStringLiteral("finestra di dialogo. ") + QStringLiteral("\r")
-                           + QStringLiteral("Si desidera procedere?");
+        + QStringLiteral(" decodificato e salvato in un altro file il ")
+        + QStringLiteral("cui filename verrà specificato in un'apposita ") + QStringLiteral("finestra di dialogo. ")
+        + QStringLiteral("\r") + QStringLiteral("Si desidera procedere?");
     if (!confirmed(prompt, QStringLiteral("Conversione Mime64")))
         return;
     JobContext context = jobContext();
@@ -254,11 +249,10 @@ void FrmMain::cmdDecifra_Click()
 
 void FrmMain::cmdDecPrintable_Click()
 {
-    const QString prompt =
-        QStringLiteral("Il file selezionato in formato Printable verrà ")
+    const QString prompt = QStringLiteral("Il file selezionato in formato Printable verrà ")
         + QStringLiteral(" decodificato e salvato in un altro file il cui filename ")
-        + QStringLiteral("verrà specificato in un'apposita finestra di dialogo. ")
-        + QStringLiteral("\r") + QStringLiteral("Si desidera procedere?");
+        + QStringLiteral("verrà specificato in un'apposita finestra di dialogo. ") + QStringLiteral("\r")
+        + QStringLiteral("Si desidera procedere?");
     if (!confirmed(prompt, QStringLiteral("Conversione Printable")))
         return;
     JobContext context = jobContext();
@@ -269,9 +263,7 @@ void FrmMain::cmdPrintable_Click()
 {
     // No frame of its own in the design; a failing library is reported like a
     // job's failure and the window carries on.
-    runJob(*m_messages, [this] {
-        txtConversione->setPrintableText(printableFormOfTyped(*m_library, typedText()));
-    });
+    runJob(*m_messages, [this] { txtConversione->setPrintableText(printableFormOfTyped(*m_library, typedText())); });
 }
 
 QString FrmMain::typedText() const

@@ -11,8 +11,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     installItalianTranslations(app);
     // The installed theme icon when there is one, else the copy built in.
-    QApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("dravolin"), QIcon(QStringLiteral(":/dravolin.png"))));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("dravolin"), QIcon(QStringLiteral(":/dravolin.png"))));
     FrmMain window;
     window.show();
     return app.exec();

@@ -26,14 +26,16 @@ QString originalSpan(const QString &text, qsizetype from, qsizetype to)
         }
         if (i == text.size())
             break;
-        const bool pair = text.at(i) == QLatin1Char('\r') && i + 1 < text.size()
-                          && text.at(i + 1) == QLatin1Char('\n');
+        const bool pair = text.at(i) == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n');
         i += pair ? 2 : 1;
     }
     return start < end ? text.mid(start, end - start) : QString();
 }
 
-PrintableTextBox::PrintableTextBox(QWidget *parent) : QPlainTextEdit(parent) {}
+PrintableTextBox::PrintableTextBox(QWidget *parent)
+    : QPlainTextEdit(parent)
+{
+}
 
 void PrintableTextBox::setPrintableText(const QString &text)
 {

@@ -32,8 +32,8 @@ struct Inputs {
     {
         const auto &scalar = dravolin::scalarCodec();
         mime64Text.resize(dravolin::mime64EncodedSize(random.size(), dravolin::Mime64Layout::Wrapped));
-        scalar.mime64Encode(reinterpret_cast<const std::uint8_t *>(random.data()), random.size(),
-                            mime64Text.data(), dravolin::Mime64Layout::Wrapped);
+        scalar.mime64Encode(reinterpret_cast<const std::uint8_t *>(random.data()), random.size(), mime64Text.data(),
+                            dravolin::Mime64Layout::Wrapped);
         printableText.resize(dravolin::printableEncodedBound(prose.size()));
         printableText.resize(scalar.printableEncode(prose.data(), prose.size(), printableText.data()));
     }
@@ -50,10 +50,14 @@ enum class Operation { Mime64Encode, Mime64Decode, PrintableEncode, PrintableDec
 const char *operationName(Operation op)
 {
     switch (op) {
-    case Operation::Mime64Encode: return "Mime64Encode";
-    case Operation::Mime64Decode: return "Mime64Decode";
-    case Operation::PrintableEncode: return "PrintableEncode";
-    case Operation::PrintableDecode: return "PrintableDecode";
+    case Operation::Mime64Encode:
+        return "Mime64Encode";
+    case Operation::Mime64Decode:
+        return "Mime64Decode";
+    case Operation::PrintableEncode:
+        return "PrintableEncode";
+    case Operation::PrintableDecode:
+        return "PrintableDecode";
     }
     return "?";
 }
@@ -62,10 +66,14 @@ const char *operationName(Operation op)
 const std::string &inputOf(Operation op)
 {
     switch (op) {
-    case Operation::Mime64Encode: return inputs().random;
-    case Operation::Mime64Decode: return inputs().mime64Text;
-    case Operation::PrintableEncode: return inputs().prose;
-    case Operation::PrintableDecode: return inputs().printableText;
+    case Operation::Mime64Encode:
+        return inputs().random;
+    case Operation::Mime64Decode:
+        return inputs().mime64Text;
+    case Operation::PrintableEncode:
+        return inputs().prose;
+    case Operation::PrintableDecode:
+        return inputs().printableText;
     }
     return inputs().random;
 }
@@ -105,8 +113,8 @@ void BM_Codec(benchmark::State &state, const dravolin::Codec *codec, Operation o
                                 dravolin::Mime64Layout::Wrapped);
             break;
         case Operation::Mime64Decode:
-            produced = codec->mime64Decode(in.data(), in.size(), reinterpret_cast<std::uint8_t *>(out.data()),
-                                           out.size());
+            produced
+                = codec->mime64Decode(in.data(), in.size(), reinterpret_cast<std::uint8_t *>(out.data()), out.size());
             break;
         case Operation::PrintableEncode:
             produced = static_cast<std::int64_t>(codec->printableEncode(in.data(), in.size(), out.data()));
@@ -128,7 +136,10 @@ void BM_Codec(benchmark::State &state, const dravolin::Codec *codec, Operation o
 // Keeps each run's bytes per second so the ratios can be printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
+    explicit RatioReporter(OutputOptions options)
+        : ConsoleReporter(options)
+    {
+    }
 
     void ReportRuns(const std::vector<Run> &runs) override
     {
@@ -157,8 +168,8 @@ public:
             const auto base = m_rates.find("BM_Memcpy/" + op);
             if (base == m_rates.end())
                 continue;
-            std::printf("%-10s %-16s %12.0f %12.0f %8.3f\n", path.c_str(), op.c_str(), rate / 1e6,
-                        base->second / 1e6, rate / base->second);
+            std::printf("%-10s %-16s %12.0f %12.0f %8.3f\n", path.c_str(), op.c_str(), rate / 1e6, base->second / 1e6,
+                        rate / base->second);
         }
     }
 
@@ -178,23 +189,22 @@ void printInputs()
     }
     std::printf("Inputs: random %zu B -> Mime64 %zu B; prose %zu B (%.1f%% accented characters) -> Printable %zu B\n",
                 inputs().random.size(), inputs().mime64Text.size(), prose.size(),
-                100.0 * static_cast<double>(accented) / static_cast<double>(characters),
-                inputs().printableText.size());
+                100.0 * static_cast<double>(accented) / static_cast<double>(characters), inputs().printableText.size());
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const Operation operations[] = {Operation::Mime64Encode, Operation::Mime64Decode, Operation::PrintableEncode,
-                                    Operation::PrintableDecode};
+    const Operation operations[]
+        = { Operation::Mime64Encode, Operation::Mime64Decode, Operation::PrintableEncode, Operation::PrintableDecode };
     for (Operation op : operations) {
         benchmark::RegisterBenchmark((std::string("BM_Memcpy/") + operationName(op)).c_str(), BM_Memcpy, op)
             ->Unit(benchmark::kMillisecond)
             ->MinTime(0.5);
         for (const dravolin::Codec *codec : dravolin::supportedCodecs())
-            benchmark::RegisterBenchmark(
-                (std::string("BM_Codec/") + codec->name + "/" + operationName(op)).c_str(), BM_Codec, codec, op)
+            benchmark::RegisterBenchmark((std::string("BM_Codec/") + codec->name + "/" + operationName(op)).c_str(),
+                                         BM_Codec, codec, op)
                 ->Unit(benchmark::kMillisecond)
                 ->MinTime(0.5);
     }

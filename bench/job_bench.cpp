@@ -46,7 +46,11 @@ constexpr double kMemoryBudgetMiB = 32.0;
 // Answers the open request with one path and the save request with another.
 class ScriptedRequester : public FileRequester {
 public:
-    ScriptedRequester(std::string open, std::string save) : m_open(std::move(open)), m_save(std::move(save)) {}
+    ScriptedRequester(std::string open, std::string save)
+        : m_open(std::move(open))
+        , m_save(std::move(save))
+    {
+    }
     QString show(const FileRequest &, FileRequestKind kind) override
     {
         return QString::fromStdString(kind == FileRequestKind::Open ? m_open : m_save);
@@ -73,7 +77,10 @@ public:
 // xorshift64*: cheap, and the same content on every run.
 class Random {
 public:
-    explicit Random(std::uint64_t seed) : m_state(seed) {}
+    explicit Random(std::uint64_t seed)
+        : m_state(seed)
+    {
+    }
     std::uint64_t next()
     {
         m_state ^= m_state >> 12;
@@ -118,13 +125,12 @@ std::string randomBytes(std::size_t size)
 // breaks), about 3% accented letters, now and then an '=' and trailing blanks.
 std::string proseText(std::size_t size)
 {
-    static const char *const kWords[] = {
-        "la", "casa", "sul", "fiume", "dove", "il", "vento", "porta", "notizie", "della",
-        "sera", "e", "chi", "ascolta", "trova", "sempre", "una", "strada", "nuova", "per",
-        "tornare", "al", "paese", "con", "le", "mani", "piene", "di", "pane", "vino",
-        "quando", "tempo", "passa", "piano", "ogni", "cosa", "resta", "suo", "posto", "mare"};
-    static const char *const kAccented[] = {"\xc3\xa0", "\xc3\xa8", "\xc3\xa9", "\xc3\xac",
-                                            "\xc3\xb2", "\xc3\xb9"};
+    static const char *const kWords[]
+        = { "la",      "casa",  "sul",   "fiume",   "dove",  "il",     "vento", "porta",  "notizie", "della",
+            "sera",    "e",     "chi",   "ascolta", "trova", "sempre", "una",   "strada", "nuova",   "per",
+            "tornare", "al",    "paese", "con",     "le",    "mani",   "piene", "di",     "pane",    "vino",
+            "quando",  "tempo", "passa", "piano",   "ogni",  "cosa",   "resta", "suo",    "posto",   "mare" };
+    static const char *const kAccented[] = { "\xc3\xa0", "\xc3\xa8", "\xc3\xa9", "\xc3\xac", "\xc3\xb2", "\xc3\xb9" };
     std::string text;
     text.reserve(size + 256);
     Random random(0x7072696e74ULL);
@@ -162,7 +168,7 @@ std::string proseText(std::size_t size)
 
 std::uint64_t fileSize(const std::string &path)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0)
         fail("stat " + path);
     return static_cast<std::uint64_t>(info.st_size);
@@ -235,10 +241,10 @@ using JobFunction = void (*)(JobContext &);
 JobFunction jobNamed(const std::string &name)
 {
     const std::pair<const char *, JobFunction> known[] = {
-        {"ConvertiFileMime64", ConvertiFileMime64},
-        {"DecifraFileMime64", DecifraFileMime64},
-        {"ConvertiFilePrintable", ConvertiFilePrintable},
-        {"DecifraFilePrintable", DecifraFilePrintable},
+        { "ConvertiFileMime64", ConvertiFileMime64 },
+        { "DecifraFileMime64", DecifraFileMime64 },
+        { "ConvertiFilePrintable", ConvertiFilePrintable },
+        { "DecifraFilePrintable", DecifraFilePrintable },
     };
     for (const auto &[knownName, function] : known)
         if (name == knownName)
@@ -252,7 +258,7 @@ void runJob(const Job &job)
     ScriptedRequester dialog(job.input, job.output);
     LastMessage messages;
     ConversionLibrary library;
-    JobContext context{dialog, messages, library};
+    JobContext context { dialog, messages, library };
     job.run(context);
     if (messages.style != MessageStyle::Information) {
         std::fprintf(stderr, "job_bench: %s failed: %s\n", job.name, messages.text.c_str());
@@ -320,8 +326,8 @@ Memory measureMemory(const Job &job)
     if (child == 0) {
         ::close(channel[0]);
         const std::string fd = std::to_string(channel[1]);
-        ::execl("/proc/self/exe", "job_bench", "--measure", job.name, job.input.c_str(),
-                job.output.c_str(), fd.c_str(), static_cast<char *>(nullptr));
+        ::execl("/proc/self/exe", "job_bench", "--measure", job.name, job.input.c_str(), job.output.c_str(), fd.c_str(),
+                static_cast<char *>(nullptr));
         ::_exit(127);
     }
     ::close(channel[1]);
@@ -364,7 +370,7 @@ int main(int argc, char **argv)
         const JobFunction function = jobNamed(argv[2]);
         if (function == nullptr)
             return 2;
-        return measureHere(Job{argv[2], function, argv[3], argv[4]}, std::atoi(argv[5]));
+        return measureHere(Job { argv[2], function, argv[3], argv[4] }, std::atoi(argv[5]));
     }
     std::size_t sizeMiB = 256;
     int reps = 5;
@@ -401,18 +407,18 @@ int main(int argc, char **argv)
     writeFileDurably(prose, proseText(size));
 
     const std::vector<Job> jobs = {
-        {"ConvertiFileMime64", ConvertiFileMime64, binary, binary + ".m64"},
-        {"DecifraFileMime64", DecifraFileMime64, folder + "/encoded.m64", folder + "/decoded.bin"},
-        {"ConvertiFilePrintable", ConvertiFilePrintable, prose, prose + ".ptb"},
-        {"DecifraFilePrintable", DecifraFilePrintable, folder + "/encoded.ptb", folder + "/decoded.txt"},
+        { "ConvertiFileMime64", ConvertiFileMime64, binary, binary + ".m64" },
+        { "DecifraFileMime64", DecifraFileMime64, folder + "/encoded.m64", folder + "/decoded.bin" },
+        { "ConvertiFilePrintable", ConvertiFilePrintable, prose, prose + ".ptb" },
+        { "DecifraFilePrintable", DecifraFilePrintable, folder + "/encoded.ptb", folder + "/decoded.txt" },
     };
     // The decoders' inputs are the encoders' outputs, kept under names of their own.
-    for (int i : {0, 2}) {
+    for (int i : { 0, 2 }) {
         runJob(jobs[i]);
         if (::rename(jobs[i].output.c_str(), jobs[i + 1].input.c_str()) != 0)
             fail("rename");
     }
-    for (int i : {1, 3}) {
+    for (int i : { 1, 3 }) {
         runJob(jobs[i]);
         if (!sameContent(jobs[i].output, jobs[i - 1].input)) {
             std::fprintf(stderr, "job_bench: %s did not give back the original\n", jobs[i].name);
@@ -421,8 +427,8 @@ int main(int argc, char **argv)
     }
 
     const std::string copy = folder + "/copy";
-    std::printf("\n%-22s %9s %9s %7s %6s   %9s %9s %9s %9s %6s\n", "job", "copy s", "job s", "ratio",
-                "<=2x", "in MiB", "out MiB", "peak MiB", "over MiB", "<=32");
+    std::printf("\n%-22s %9s %9s %7s %6s   %9s %9s %9s %9s %6s\n", "job", "copy s", "job s", "ratio", "<=2x", "in MiB",
+                "out MiB", "peak MiB", "over MiB", "<=32");
     bool allWithin = true;
     for (const Job &job : jobs) {
         if (!only.empty() && std::string(job.name).find(only) == std::string::npos)
@@ -452,8 +458,8 @@ int main(int argc, char **argv)
         const bool timeOk = ratio <= kTimeBudget;
         const bool memoryOk = over <= kMemoryBudgetMiB;
         allWithin = allWithin && timeOk && memoryOk;
-        std::printf("%-22s %9.3f %9.3f %7.2f %6s   %9.1f %9.1f %9.1f %9.1f %6s\n", job.name, copyTime,
-                    jobTime, ratio, timeOk ? "yes" : "NO", in, out, peak, over, memoryOk ? "yes" : "NO");
+        std::printf("%-22s %9.3f %9.3f %7.2f %6s   %9.1f %9.1f %9.1f %9.1f %6s\n", job.name, copyTime, jobTime, ratio,
+                    timeOk ? "yes" : "NO", in, out, peak, over, memoryOk ? "yes" : "NO");
         std::printf("%-22s   runs:", "");
         for (double run : runs)
             std::printf(" %.3f", run);
@@ -464,8 +470,8 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     }
 
-    for (const char *name : {"/random.bin", "/prose.txt", "/encoded.m64", "/decoded.bin", "/encoded.ptb",
-                             "/decoded.txt", "/random.bin.m64", "/prose.txt.ptb", "/copy"})
+    for (const char *name : { "/random.bin", "/prose.txt", "/encoded.m64", "/decoded.bin", "/encoded.ptb",
+                              "/decoded.txt", "/random.bin.m64", "/prose.txt.ptb", "/copy" })
         ::unlink((folder + name).c_str());
     ::rmdir(folder.c_str());
     std::printf("\n%s\n", allWithin ? "every job within its budgets" : "some job over its budget");

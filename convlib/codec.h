@@ -27,8 +27,7 @@ struct Codec {
     // Writes exactly mime64EncodedSize(n, layout) characters.
     void (*mime64Encode)(const std::uint8_t *in, std::size_t n, char *out, Mime64Layout layout);
     // Bytes written, kMalformed or kTooSmall; never writes at out[capacity] or beyond.
-    std::int64_t (*mime64Decode)(const char *in, std::size_t n, std::uint8_t *out,
-                                 std::size_t capacity);
+    std::int64_t (*mime64Decode)(const char *in, std::size_t n, std::uint8_t *out, std::size_t capacity);
     // out has room for printableEncodedBound(n); returns the characters written.
     std::size_t (*printableEncode)(const char *in, std::size_t n, char *out);
     // out has room for n; returns the bytes written.

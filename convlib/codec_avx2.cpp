@@ -32,20 +32,21 @@ inline __m256i mime64Encode24(const std::uint8_t *in)
     __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
     // Each group b0 b1 b2 becomes b1 b0 b2 b1: two 16-bit words holding the
     // four 6-bit fields at bits 10, 4 (first) and 6, 0 (second).
-    v = _mm256_shuffle_epi8(v, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, //
-                                                5, 4, 6, 5, 8, 7, 9, 8, 11, 10, 12, 11, 14, 13, 15, 14));
+    v = _mm256_shuffle_epi8(v,
+                            _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, //
+                                             5, 4, 6, 5, 8, 7, 9, 8, 11, 10, 12, 11, 14, 13, 15, 14));
     // Fields 1 and 3 shifted down into bytes 0 and 2, fields 2 and 4 up
     // into bytes 1 and 3.
-    const __m256i fields13 = _mm256_mulhi_epu16(_mm256_and_si256(v, _mm256_set1_epi32(0x0fc0fc00)),
-                                                _mm256_set1_epi32(0x04000040));
-    const __m256i fields24 = _mm256_mullo_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x003f03f0)),
-                                                _mm256_set1_epi32(0x01000010));
+    const __m256i fields13
+        = _mm256_mulhi_epu16(_mm256_and_si256(v, _mm256_set1_epi32(0x0fc0fc00)), _mm256_set1_epi32(0x04000040));
+    const __m256i fields24
+        = _mm256_mullo_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x003f03f0)), _mm256_set1_epi32(0x01000010));
     const __m256i values = _mm256_or_si256(fields13, fields24);
     // Value -> character as value plus an offset chosen by its range: 0..25
     // take slot 13, 26..51 slot 0, 52..63 slots 1..12.
     __m256i slot = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
-    slot = _mm256_or_si256(slot, _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_set1_epi8(26), values),
-                                                  _mm256_set1_epi8(13)));
+    slot = _mm256_or_si256(slot,
+                           _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_set1_epi8(26), values), _mm256_set1_epi8(13)));
     const __m256i offsets = _mm256_setr_epi8(71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0, //
                                              71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0);
     return _mm256_add_epi8(values, _mm256_shuffle_epi8(offsets, slot));
@@ -70,14 +71,12 @@ struct Mime64Decoder {
     // A character is bad when the bit sets of its low and high nibble meet.
     // Bit 0: high nibbles 0, 1, 8..15; bit 1: '+' '/' row; bit 2: digits
     // row; bit 3: rows 4 and 6 (lower bound); bit 4: rows 5 and 7.
-    __m256i badLow = _mm256_setr_epi8(0x0B, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x07, 0x15, 0x17,
-                                      0x17, 0x17, 0x15, //
-                                      0x0B, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x07, 0x15, 0x17,
-                                      0x17, 0x17, 0x15);
-    __m256i badHigh = _mm256_setr_epi8(0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x08, 0x10, 0x01, 0x01, 0x01, 0x01, 0x01,
-                                       0x01, 0x01, 0x01, //
-                                       0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x08, 0x10, 0x01, 0x01, 0x01, 0x01, 0x01,
-                                       0x01, 0x01, 0x01);
+    __m256i badLow = _mm256_setr_epi8(
+        0x0B, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x07, 0x15, 0x17, 0x17, 0x17, 0x15, //
+        0x0B, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x07, 0x15, 0x17, 0x17, 0x17, 0x15);
+    __m256i badHigh = _mm256_setr_epi8(
+        0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x08, 0x10, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, //
+        0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x08, 0x10, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01);
     // Character -> value as character plus an offset chosen by the high
     // nibble; '/' borrows slot 1.
     __m256i offsets = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, //
@@ -91,8 +90,8 @@ struct Mime64Decoder {
         const __m256i nibble = _mm256_set1_epi8(0x0F);
         const __m256i high = _mm256_and_si256(_mm256_srli_epi32(chars, 4), nibble);
         const __m256i low = _mm256_and_si256(chars, nibble);
-        bad = _mm256_or_si256(bad, _mm256_and_si256(_mm256_shuffle_epi8(badLow, low),
-                                                    _mm256_shuffle_epi8(badHigh, high)));
+        bad = _mm256_or_si256(bad,
+                              _mm256_and_si256(_mm256_shuffle_epi8(badLow, low), _mm256_shuffle_epi8(badHigh, high)));
         const __m256i slash = _mm256_cmpeq_epi8(chars, _mm256_set1_epi8('/'));
         return _mm256_add_epi8(chars, _mm256_shuffle_epi8(offsets, _mm256_add_epi8(high, slash)));
     }
@@ -160,17 +159,16 @@ inline std::uint32_t printablePlain(__m256i v)
 {
     // 32..126 is where v - 32 (as signed) lies in 0..94.
     const __m256i shifted = _mm256_sub_epi8(v, _mm256_set1_epi8(32));
-    const __m256i outside =
-        _mm256_or_si256(_mm256_cmpgt_epi8(_mm256_setzero_si256(), shifted),
-                        _mm256_cmpgt_epi8(shifted, _mm256_set1_epi8(126 - 32)));
+    const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi8(_mm256_setzero_si256(), shifted),
+                                            _mm256_cmpgt_epi8(shifted, _mm256_set1_epi8(126 - 32)));
     const __m256i careful = _mm256_or_si256(outside, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('=')));
     return ~byteMask(careful) | byteMask(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t')));
 }
 
 inline std::uint32_t lineEnds(__m256i v)
 {
-    return byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')),
-                                    _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
+    return byteMask(
+        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
 }
 
 struct PrintableBlock {
@@ -178,8 +176,8 @@ struct PrintableBlock {
     {
         const __m256i first = loadBytes(in);
         const __m256i second = loadBytes(in + 32);
-        return {lineEnds(first) | std::uint64_t{lineEnds(second)} << 32,
-                printablePlain(first) | std::uint64_t{printablePlain(second)} << 32};
+        return { lineEnds(first) | std::uint64_t { lineEnds(second) } << 32,
+                 printablePlain(first) | std::uint64_t { printablePlain(second) } << 32 };
     }
 
     static void copy64(char *out, const char *in)
@@ -270,14 +268,13 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
         const std::size_t run = lowZeros(careful) < 32 ? lowZeros(careful) : 32;
         const std::uint32_t inRun = run < 32 ? (1u << run) - 1 : ~0u;
         // An escape's byte takes the place of its second digit.
-        const std::uint32_t dropped =
-            escapes | escapes << 1 | softCrLf | softCrLf << 1 | softCrLf << 2 | softLf | softLf << 1;
+        const std::uint32_t dropped
+            = escapes | escapes << 1 | softCrLf | softCrLf << 1 | softCrLf << 2 | softLf | softLf << 1;
         // Byte j: the digit before it as the high nibble, its own as the
         // low one.
         const __m256i before = _mm256_alignr_epi8(digits, _mm256_permute2x128_si256(digits, digits, 0x08), 15);
-        const __m256i values =
-            _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(before, 4), _mm256_set1_epi8(-16)),
-                            _mm256_and_si256(digits, _mm256_set1_epi8(15)));
+        const __m256i values = _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(before, 4), _mm256_set1_epi8(-16)),
+                                               _mm256_and_si256(digits, _mm256_set1_epi8(15)));
         const __m256i bytes = _mm256_blendv_epi8(v, values, expandBits(escapes << 2));
         out += storeKept(bytes, inRun & ~dropped, out);
         pos += run;
@@ -289,8 +286,8 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 
 const Codec &avx2PathCodec()
 {
-    static const Codec codec{"avx2", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
-                             printableEncodeWide<PrintableBlock>, decodePrintable};
+    static const Codec codec { "avx2", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
+                               printableEncodeWide<PrintableBlock>, decodePrintable };
     return codec;
 }
 

@@ -19,7 +19,7 @@ using Bytes64 = std::array<std::uint8_t, 64>;
 // bit offset: every group becomes the 4 bytes b1 b0 b2 b1.
 constexpr Bytes64 spreadIndex()
 {
-    Bytes64 index{};
+    Bytes64 index {};
     for (std::size_t group = 0; group < 16; ++group) {
         index[4 * group + 0] = static_cast<std::uint8_t>(3 * group + 1);
         index[4 * group + 1] = static_cast<std::uint8_t>(3 * group + 0);
@@ -32,8 +32,8 @@ constexpr Bytes64 spreadIndex()
 // Bit offsets of the four fields inside b1 b0 b2 b1, two groups a quadword.
 constexpr Bytes64 fieldShifts()
 {
-    constexpr std::uint8_t kShifts[8] = {10, 4, 22, 16, 42, 36, 54, 48};
-    Bytes64 shifts{};
+    constexpr std::uint8_t kShifts[8] = { 10, 4, 22, 16, 42, 36, 54, 48 };
+    Bytes64 shifts {};
     for (std::size_t i = 0; i < 64; ++i)
         shifts[i] = kShifts[i % 8];
     return shifts;
@@ -43,7 +43,7 @@ constexpr Bytes64 fieldShifts()
 constexpr std::array<std::uint8_t, 128> decodeValues()
 {
     constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::array<std::uint8_t, 128> values{};
+    std::array<std::uint8_t, 128> values {};
     values.fill(0x80);
     for (std::uint8_t value = 0; value < 64; ++value)
         values[static_cast<unsigned char>(kAlphabet[value])] = value;
@@ -53,7 +53,7 @@ constexpr std::array<std::uint8_t, 128> decodeValues()
 // A decoded group sits in its 32-bit lane as third, second, first byte.
 constexpr Bytes64 packIndex()
 {
-    Bytes64 index{};
+    Bytes64 index {};
     for (std::size_t group = 0; group < 16; ++group)
         for (std::size_t k = 0; k < 3; ++k)
             index[3 * group + k] = static_cast<std::uint8_t>(4 * group + 2 - k);
@@ -65,9 +65,9 @@ alignas(64) constexpr Bytes64 kFieldShifts = fieldShifts();
 alignas(64) constexpr std::array<std::uint8_t, 128> kDecodeValues = decodeValues();
 alignas(64) constexpr Bytes64 kPackIndex = packIndex();
 
-constexpr __mmask64 k48Bytes = (__mmask64{1} << 48) - 1;
+constexpr __mmask64 k48Bytes = (__mmask64 { 1 } << 48) - 1;
 
-constexpr __mmask64 kAllBytes = ~__mmask64{0};
+constexpr __mmask64 kAllBytes = ~__mmask64 { 0 };
 
 // GCC 12's unmasked VBMI intrinsics start from an "undefined" register that
 // -Wmaybe-uninitialized flags; the all-ones zero-masking forms are the same
@@ -84,7 +84,7 @@ inline __m512i multishift(__m512i shifts, __m512i v)
 
 inline __mmask64 firstBytes(std::size_t count)
 {
-    return count >= 64 ? kAllBytes : (__mmask64{1} << count) - 1;
+    return count >= 64 ? kAllBytes : (__mmask64 { 1 } << count) - 1;
 }
 
 struct Mime64Encoder {
@@ -167,8 +167,8 @@ struct Mime64Decoder {
 // also may follows: 33..126 but '=', and the blanks.
 inline __mmask64 printablePlain(__m512i v)
 {
-    const __mmask64 printable =
-        _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(32)), _mm512_set1_epi8(126 - 32));
+    const __mmask64 printable
+        = _mm512_cmple_epu8_mask(_mm512_sub_epi8(v, _mm512_set1_epi8(32)), _mm512_set1_epi8(126 - 32));
     const __mmask64 equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('='));
     const __mmask64 tab = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\t'));
     return (printable & ~equals) | tab;
@@ -183,7 +183,7 @@ struct PrintableBlock {
     static PrintableMasks masks(const char *in)
     {
         const __m512i v = _mm512_loadu_si512(in);
-        return {lineEnds(v), printablePlain(v)};
+        return { lineEnds(v), printablePlain(v) };
     }
 
     static void copy64(char *out, const char *in) { _mm512_storeu_si512(out, _mm512_loadu_si512(in)); }
@@ -192,7 +192,7 @@ struct PrintableBlock {
 // The low 128 character codes -> hex digit value, 0x80 for anything else.
 constexpr std::array<std::uint8_t, 128> hexValues()
 {
-    std::array<std::uint8_t, 128> values{};
+    std::array<std::uint8_t, 128> values {};
     values.fill(0x80);
     for (std::uint8_t digit = 0; digit < 10; ++digit)
         values['0' + digit] = digit;
@@ -206,7 +206,7 @@ constexpr std::array<std::uint8_t, 128> hexValues()
 // Byte i of the result is byte i + distance of v (i + distance < 64).
 constexpr Bytes64 shiftDownIndex(std::size_t distance)
 {
-    Bytes64 index{};
+    Bytes64 index {};
     for (std::size_t i = 0; i < 64; ++i)
         index[i] = static_cast<std::uint8_t>((i + distance) % 64);
     return index;
@@ -227,8 +227,8 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
     while (pos < n) {
         const __mmask64 loaded = firstBytes(n - pos);
         const __m512i v = _mm512_maskz_loadu_epi8(loaded, in + pos);
-        const __mmask64 blank =
-            _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\t'));
+        const __mmask64 blank
+            = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\t'));
         const __m512i digits = _mm512_permutex2var_epi8(hexLow, v, hexHigh);
         const __mmask64 hex = ~_mm512_movepi8_mask(_mm512_or_si512(digits, v)) & loaded;
         const __mmask64 equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('=')) & loaded;
@@ -236,7 +236,7 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
         // blank that a blank or line end may follow (or that is the last
         // loaded, which cannot tell), is the scalar step's.
         const __mmask64 escapes = equals & (hex >> 1) & (hex >> 2);
-        const __mmask64 unknownNext = (blank | lineEnds(v) | ~loaded) >> 1 | (__mmask64{1} << 63);
+        const __mmask64 unknownNext = (blank | lineEnds(v) | ~loaded) >> 1 | (__mmask64 { 1 } << 63);
         const __mmask64 careful = (equals & ~escapes) | (blank & unknownNext) | ~loaded;
         const auto run = lowZeros(careful);
         if (run == 0) {
@@ -268,8 +268,8 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 
 const Codec &avx512PathCodec()
 {
-    static const Codec codec{"avx512", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
-                             printableEncodeWide<PrintableBlock>, decodePrintable};
+    static const Codec codec { "avx512", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
+                               printableEncodeWide<PrintableBlock>, decodePrintable };
     return codec;
 }
 

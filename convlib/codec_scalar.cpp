@@ -38,7 +38,7 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 
 const Codec &scalarCodec()
 {
-    static const Codec codec{"scalar", encodeMime64, decodeMime64, encodePrintable, decodePrintable};
+    static const Codec codec { "scalar", encodeMime64, decodeMime64, encodePrintable, decodePrintable };
     return codec;
 }
 

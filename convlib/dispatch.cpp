@@ -24,17 +24,17 @@ const Codec *avx512Codec()
     const Codec &avx512PathCodec();
     static const bool supported = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-               __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-               __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+            && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")
+            && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
     }();
     return supported ? &avx512PathCodec() : nullptr;
 }
 
 std::vector<const Codec *> supportedCodecs()
 {
-    std::vector<const Codec *> codecs{&scalarCodec()};
-    for (const Codec *fast : {avx2Codec(), avx512Codec()})
+    std::vector<const Codec *> codecs { &scalarCodec() };
+    for (const Codec *fast : { avx2Codec(), avx512Codec() })
         if (fast)
             codecs.push_back(fast);
     return codecs;

@@ -22,7 +22,7 @@ inline void mime64EncodeGroups(const std::uint8_t *in, std::size_t n, char *out)
 {
     const auto &alphabet = tables::kBase64Alphabet;
     for (std::size_t i = 0; i < n; i += 3, out += 4) {
-        const std::uint32_t group = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | in[i + 2];
+        const std::uint32_t group = (std::uint32_t { in[i] } << 16) | (std::uint32_t { in[i + 1] } << 8) | in[i + 2];
         out[0] = alphabet[(group >> 18) & 63];
         out[1] = alphabet[(group >> 12) & 63];
         out[2] = alphabet[(group >> 6) & 63];
@@ -36,7 +36,7 @@ inline void mime64EncodeTail(const std::uint8_t *in, std::size_t n, char *out)
     if (n == 0)
         return;
     const auto &alphabet = tables::kBase64Alphabet;
-    const std::uint32_t group = (std::uint32_t{in[0]} << 16) | (n > 1 ? std::uint32_t{in[1]} << 8 : 0);
+    const std::uint32_t group = (std::uint32_t { in[0] } << 16) | (n > 1 ? std::uint32_t { in[1] } << 8 : 0);
     out[0] = alphabet[(group >> 18) & 63];
     out[1] = alphabet[(group >> 12) & 63];
     out[2] = n > 1 ? alphabet[(group >> 6) & 63] : '=';
@@ -80,10 +80,10 @@ inline bool isMime64Blank(unsigned char c)
 // Where the data starts: past a leading UTF-8 byte-order mark, if any.
 inline std::size_t mime64DataStart(const char *in, std::size_t n)
 {
-    return n >= 3 && static_cast<unsigned char>(in[0]) == 0xEF && static_cast<unsigned char>(in[1]) == 0xBB &&
-                   static_cast<unsigned char>(in[2]) == 0xBF
-               ? 3
-               : 0;
+    return n >= 3 && static_cast<unsigned char>(in[0]) == 0xEF && static_cast<unsigned char>(in[1]) == 0xBB
+            && static_cast<unsigned char>(in[2]) == 0xBF
+        ? 3
+        : 0;
 }
 
 // Decodes in[pos..n), starting at a group boundary with `written` bytes
@@ -95,14 +95,13 @@ inline std::int64_t mime64DecodeFrom(const char *in, std::size_t n, std::size_t 
 {
     const auto *text = reinterpret_cast<const unsigned char *>(in);
     std::uint32_t group = 0; // values gathered so far, each at its 6-bit place
-    int inGroup = 0;         // characters gathered in the current group
+    int inGroup = 0; // characters gathered in the current group
     int padding = 0;
     while (pos < n) {
         if (inGroup == 0 && padding == 0) {
             while (pos + 4 <= n && written + 3 <= capacity) {
-                const std::uint32_t quad = tables::kBase64Decode0[text[pos]] | tables::kBase64Decode1[text[pos + 1]] |
-                                           tables::kBase64Decode2[text[pos + 2]] |
-                                           tables::kBase64Decode3[text[pos + 3]];
+                const std::uint32_t quad = tables::kBase64Decode0[text[pos]] | tables::kBase64Decode1[text[pos + 1]]
+                    | tables::kBase64Decode2[text[pos + 2]] | tables::kBase64Decode3[text[pos + 3]];
                 if (quad & kBase64Invalid)
                     break;
                 out[written] = static_cast<std::uint8_t>(quad >> 16);
@@ -145,8 +144,8 @@ inline std::int64_t mime64DecodeFrom(const char *in, std::size_t n, std::size_t 
 // ---- Printable ----------------------------------------------------------
 
 struct PrintableEncodeState {
-    std::size_t column = 0;     // characters on the current output line
-    bool lfSoftBreaks = false;  // soft breaks end in LF rather than CR LF
+    std::size_t column = 0; // characters on the current output line
+    bool lfSoftBreaks = false; // soft breaks end in LF rather than CR LF
 };
 
 // Soft breaks follow the text's own line ending: LF when its first line

@@ -43,11 +43,10 @@ inline std::size_t smaller(std::size_t a, std::size_t b)
 //   kBlockBytes          input bytes of one single-line block;
 //   encodeBlock(in, out) kBlockBytes bytes -> out[0..kBlockBytes / 3 * 4);
 //   encodeLine(in, out)  57 bytes -> out[0..76), nothing stored beyond.
-template <class Encoder>
-void mime64EncodeWide(const std::uint8_t *in, std::size_t n, char *out, Mime64Layout layout)
+template <class Encoder> void mime64EncodeWide(const std::uint8_t *in, std::size_t n, char *out, Mime64Layout layout)
 {
     constexpr std::size_t kBlockBytes = Encoder::kBlockBytes;
-    const Encoder encoder{};
+    const Encoder encoder {};
     if (layout == Mime64Layout::SingleLine) {
         for (; n >= kBlockBytes; n -= kBlockBytes, in += kBlockBytes, out += kBlockBytes / 3 * 4)
             encoder.encodeBlock(in, out);
@@ -81,7 +80,7 @@ inline std::size_t canonicalLineBreak(const char *in, std::size_t remaining)
 template <class Decoder>
 std::int64_t mime64DecodeWide(const char *in, std::size_t n, std::uint8_t *out, std::size_t capacity)
 {
-    const Decoder decoder{};
+    const Decoder decoder {};
     std::size_t pos = mime64DataStart(in, n);
     std::size_t written = 0;
     // Whole lines of 76 characters and their break, or 64 characters with no
@@ -117,7 +116,7 @@ std::int64_t mime64DecodeWide(const char *in, std::size_t n, std::uint8_t *out, 
 // Bit i speaks of byte i of a 64-byte block.
 struct PrintableMasks {
     std::uint64_t lineEnd; // CR or LF
-    std::uint64_t plain;   // may stand as itself when a byte that also may follows
+    std::uint64_t plain; // may stand as itself when a byte that also may follows
 };
 
 inline void emitSoftBreak(char *&out, PrintableEncodeState &state)
@@ -132,8 +131,7 @@ inline void emitSoftBreak(char *&out, PrintableEncodeState &state)
 // 64 bytes a block through the path's Block:
 //   masks(in)       PrintableMasks of in[0..64);
 //   copy64(out, in) in[0..64) -> out[0..64).
-template <class Block>
-std::size_t printableEncodeWide(const char *in, std::size_t n, char *out)
+template <class Block> std::size_t printableEncodeWide(const char *in, std::size_t n, char *out)
 {
     char *const start = out;
     // Copies may store a whole block while the text's room allows.
@@ -157,7 +155,7 @@ std::size_t printableEncodeWide(const char *in, std::size_t n, char *out)
         // "=XY", a soft break first once the line is full.
         const std::uint64_t open = ~masks.lineEnd & ~(masks.lineEnd >> 1) & 0x7FFFFFFFFFFFFFFFull;
         const std::size_t run = lowOnes(open);
-        const std::uint64_t escaped = ~masks.plain & ((std::uint64_t{1} << run) - 1);
+        const std::uint64_t escaped = ~masks.plain & ((std::uint64_t { 1 } << run) - 1);
         const std::size_t width = run + 2 * setBits(escaped);
         if (state.column + width <= kOpenLine && out + width + 64 <= limit && pos + 128 <= n) {
             // The whole run fits on the line: copy the literals between the

@@ -7,7 +7,7 @@ constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 
 constexpr std::array<std::uint32_t, 256> decodeTable(int shift)
 {
-    std::array<std::uint32_t, 256> table{};
+    std::array<std::uint32_t, 256> table {};
     table.fill(kBase64Invalid);
     for (std::uint32_t value = 0; value < 64; ++value)
         table[static_cast<unsigned char>(kAlphabet[value])] = value << shift;
@@ -16,7 +16,7 @@ constexpr std::array<std::uint32_t, 256> decodeTable(int shift)
 
 constexpr std::array<std::uint8_t, 256> hexValueTable()
 {
-    std::array<std::uint8_t, 256> table{};
+    std::array<std::uint8_t, 256> table {};
     table.fill(kNotHex);
     for (int digit = 0; digit < 10; ++digit)
         table['0' + digit] = static_cast<std::uint8_t>(digit);
@@ -29,7 +29,7 @@ constexpr std::array<std::uint8_t, 256> hexValueTable()
 
 constexpr std::array<bool, 256> printableLiteralTable()
 {
-    std::array<bool, 256> table{};
+    std::array<bool, 256> table {};
     for (int byte = 33; byte <= 126; ++byte)
         table[byte] = byte != '=';
     return table;
@@ -37,7 +37,7 @@ constexpr std::array<bool, 256> printableLiteralTable()
 
 constexpr std::array<char, 64> alphabetTable()
 {
-    std::array<char, 64> table{};
+    std::array<char, 64> table {};
     for (int i = 0; i < 64; ++i)
         table[i] = kAlphabet[i];
     return table;
@@ -50,8 +50,8 @@ const std::array<std::uint32_t, 256> kBase64Decode0 = decodeTable(18);
 const std::array<std::uint32_t, 256> kBase64Decode1 = decodeTable(12);
 const std::array<std::uint32_t, 256> kBase64Decode2 = decodeTable(6);
 const std::array<std::uint32_t, 256> kBase64Decode3 = decodeTable(0);
-const std::array<char, 16> kHexDigits = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                         '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+const std::array<char, 16> kHexDigits
+    = { '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F' };
 const std::array<std::uint8_t, 256> kHexValue = hexValueTable();
 const std::array<bool, 256> kPrintableLiteral = printableLiteralTable();
 

@@ -19,7 +19,7 @@ struct alignas(16) Header {
 };
 static_assert(sizeof(Header) == 16 && offsetof(Header, length) == 12);
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugePage = std::size_t { 2 } << 20;
 constexpr std::size_t kPage = 4096;
 // Texts this large are whole files: they get their own mapping with huge
 // pages, which makes first touching them several times cheaper.
@@ -86,8 +86,8 @@ char *finishText(char *text, std::size_t length)
     if (header->mappedBytes != 0) {
         // Give back whole pages past the end; untouched ones were never resident.
         const std::size_t kept = roundUp(used, kPage);
-        if (kept < header->mappedBytes &&
-            ::munmap(reinterpret_cast<char *>(header) + kept, header->mappedBytes - kept) == 0)
+        if (kept < header->mappedBytes
+            && ::munmap(reinterpret_cast<char *>(header) + kept, header->mappedBytes - kept) == 0)
             header->mappedBytes = kept;
         return text;
     }

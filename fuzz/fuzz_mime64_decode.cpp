@@ -39,14 +39,14 @@ Model modelDecode(std::string_view text)
             continue;
         }
         if (c == '\0' || std::strchr(kAlphabet, c) == nullptr || padding > 0)
-            return {true, {}}; // foreign character, or data after the padding
+            return { true, {} }; // foreign character, or data after the padding
     }
     for (const char c : text)
         if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '=')
             symbols += c;
     const std::size_t tail = symbols.size() % 4;
     if (tail == 1 || (padding > 0 && (tail == 0 || tail + padding > 4)))
-        return {true, {}};
+        return { true, {} };
     Model model;
     std::uint32_t bits = 0;
     int held = 0;
@@ -91,7 +91,7 @@ void checkStable(const std::string &bytes)
 {
     const auto *data = reinterpret_cast<const uint8_t *>(bytes.data());
     const auto size = static_cast<int32_t>(bytes.size());
-    for (const int32_t opzione : {0, 1}) {
+    for (const int32_t opzione : { 0, 1 }) {
         const Text text(ConvertiMime64(data, size, opzione));
         FUZZ_CHECK(text != nullptr);
         auto again = exactBuffer<uint8_t>(bytes.size());

@@ -99,8 +99,8 @@ void checkCodecs(const uint8_t *data, std::size_t size, dravolin::Mime64Layout l
 
         const auto text = exactCopy(expected);
         auto decoded = exactBuffer<uint8_t>(size);
-        FUZZ_CHECK(codec->mime64Decode(text.get(), expected.size(), decoded.get(), size) ==
-                   static_cast<std::int64_t>(size));
+        FUZZ_CHECK(codec->mime64Decode(text.get(), expected.size(), decoded.get(), size)
+                   == static_cast<std::int64_t>(size));
         FUZZ_CHECK(size == 0 || std::memcmp(decoded.get(), data, size) == 0);
     }
 }
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 {
     const std::string line = referenceText(data, size);
     const std::size_t padding = (3 - size % 3) % 3;
-    for (const int32_t opzione : {0, 1}) {
+    for (const int32_t opzione : { 0, 1 }) {
         const bool wrap = opzione == 1;
         const std::string expected = wrap ? wrapped(line) : line;
         const Text text(ConvertiMime64(data, static_cast<int32_t>(size), opzione));
@@ -119,8 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         checkLayout(got, wrap, padding);
         FUZZ_CHECK(got == expected);
         checkDecodesBack(text, data, size);
-        checkCodecs(data, size, wrap ? dravolin::Mime64Layout::Wrapped : dravolin::Mime64Layout::SingleLine,
-                    expected);
+        checkCodecs(data, size, wrap ? dravolin::Mime64Layout::Wrapped : dravolin::Mime64Layout::SingleLine, expected);
     }
 
     // Any other option, a negative count, or no bytes to a positive count: no text.

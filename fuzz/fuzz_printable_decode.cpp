@@ -43,7 +43,8 @@ std::string modelDecode(std::string_view text)
     for (;;) {
         const std::size_t lf = text.find('\n', start);
         const std::size_t end = lf == std::string_view::npos ? text.size() : lf;
-        const std::size_t content = end > start && lf != std::string_view::npos && text[end - 1] == '\r' ? end - 1 : end;
+        const std::size_t content
+            = end > start && lf != std::string_view::npos && text[end - 1] == '\r' ? end - 1 : end;
         std::string_view line = text.substr(start, content - start);
         while (!line.empty() && isBlank(line.back()))
             line.remove_suffix(1);

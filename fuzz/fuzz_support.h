@@ -45,13 +45,12 @@ inline std::string_view bytesOf(const Text &text)
     FUZZ_CHECK(text != nullptr);
     const auto length = static_cast<std::size_t>(LunghezzaTesto(text.get()));
     FUZZ_CHECK(text.get()[length] == '\0');
-    return {text.get(), length};
+    return { text.get(), length };
 }
 
 // Exactly `size` bytes on the heap (a zero-sized block for 0): one byte
 // beyond is poisoned.
-template <typename T>
-std::unique_ptr<T[]> exactBuffer(std::size_t size)
+template <typename T> std::unique_ptr<T[]> exactBuffer(std::size_t size)
 {
     return std::unique_ptr<T[]>(new T[size]);
 }
@@ -67,7 +66,7 @@ inline std::unique_ptr<char[]> exactCopy(std::string_view bytes)
 
 inline std::string_view asChars(const uint8_t *data, std::size_t size)
 {
-    return {reinterpret_cast<const char *>(data), size};
+    return { reinterpret_cast<const char *>(data), size };
 }
 
 inline bool isBlank(char c)

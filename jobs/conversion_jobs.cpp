@@ -73,8 +73,7 @@ void RipristinaCartella()
 void ConvertiFileMime64(JobContext &context)
 {
     runJob(context.messages, [&] {
-        const QString input = openInput(context, "Tutti i file (*.*)|*.*",
-                                        "Selezionare il file da convertire...");
+        const QString input = openInput(context, "Tutti i file (*.*)|*.*", "Selezionare il file da convertire...");
         RipristinaCartella();
         const QString output = input + QStringLiteral(".m64");
         {
@@ -99,8 +98,8 @@ void ConvertiFileMime64(JobContext &context)
 void DecifraFileMime64(JobContext &context)
 {
     runJob(context.messages, [&] {
-        const QString input = openInput(context, "Codifica M64 (*.m64)|*.m64",
-                                        "Selezionare il file in formato M64 da decodificare...");
+        const QString input
+            = openInput(context, "Codifica M64 (*.m64)|*.m64", "Selezionare il file in formato M64 da decodificare...");
         RipristinaCartella();
         ByteBuffer bytes;
         std::size_t count = 0;
@@ -129,9 +128,9 @@ void DecifraFileMime64(JobContext &context)
 void ConvertiFilePrintable(JobContext &context)
 {
     runJob(context.messages, [&] {
-        const QString input = openInput(
-            context, "File di Testo (*.txt)|*.txt|Pagina HTML|*.html;*.htm|Tutti i file (*.*)|*.*",
-            "Selezione del file da codificare...");
+        const QString input
+            = openInput(context, "File di Testo (*.txt)|*.txt|Pagina HTML|*.html;*.htm|Tutti i file (*.*)|*.*",
+                        "Selezione del file da codificare...");
         RipristinaCartella();
         const QString output = input + QStringLiteral(".ptb");
         {
@@ -148,8 +147,8 @@ void ConvertiFilePrintable(JobContext &context)
 void DecifraFilePrintable(JobContext &context)
 {
     runJob(context.messages, [&] {
-        const QString input = openInput(context, "Codifica Printable (*.ptb)|*.ptb",
-                                        "Seleziona il file da decodificare...");
+        const QString input
+            = openInput(context, "Codifica Printable (*.ptb)|*.ptb", "Seleziona il file da decodificare...");
         RipristinaCartella();
         LibraryText decoded;
         {

@@ -21,8 +21,7 @@ using DecifraMime64Function = decltype(&::DecifraMime64);
 using ConvertiPrintableFunction = decltype(&::ConvertiPrintable);
 using DecifraPrintableFunction = decltype(&::DecifraPrintable);
 
-template <typename Function>
-Function as(void *symbol)
+template <typename Function> Function as(void *symbol)
 {
     return reinterpret_cast<Function>(symbol);
 }
@@ -109,8 +108,7 @@ LibraryText ConversionLibrary::wrap(char *text, const char *producer)
     if (text == nullptr)
         throw jobFailure(JobFailure::NoResult, QString::fromLatin1(producer));
     const auto length = as<LunghezzaTestoFunction>(m_lunghezzaTesto)(text);
-    LibraryText owned(text, length < 0 ? 0 : static_cast<std::size_t>(length),
-                      as<LiberaTestoFunction>(m_liberaTesto));
+    LibraryText owned(text, length < 0 ? 0 : static_cast<std::size_t>(length), as<LiberaTestoFunction>(m_liberaTesto));
     if (length < 0)
         throw jobFailure(JobFailure::NoResult, QString::fromLatin1(producer));
     return owned;
@@ -130,8 +128,7 @@ LibraryText ConversionLibrary::ConvertiMime64(const std::uint8_t *bytes, std::si
     return wrap(convert(bytes, checkedCount(count), 1), "ConvertiMime64");
 }
 
-std::int32_t ConversionLibrary::DecifraMime64(const LibraryText &text, std::uint8_t *buffer,
-                                              std::size_t capacity)
+std::int32_t ConversionLibrary::DecifraMime64(const LibraryText &text, std::uint8_t *buffer, std::size_t capacity)
 {
     const auto decode = as<DecifraMime64Function>(function("DecifraMime64", m_decifraMime64));
     return decode(text.data(), buffer, checkedCount(capacity));
@@ -139,8 +136,7 @@ std::int32_t ConversionLibrary::DecifraMime64(const LibraryText &text, std::uint
 
 LibraryText ConversionLibrary::ConvertiPrintable(const LibraryText &text)
 {
-    const auto convert =
-        as<ConvertiPrintableFunction>(function("ConvertiPrintable", m_convertiPrintable));
+    const auto convert = as<ConvertiPrintableFunction>(function("ConvertiPrintable", m_convertiPrintable));
     resolveTextHelpers();
     return wrap(convert(text.data()), "ConvertiPrintable");
 }

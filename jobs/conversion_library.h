@@ -27,11 +27,18 @@ class LibraryText {
 public:
     LibraryText() = default;
     LibraryText(char *text, std::size_t size, LiberaTestoFunction free)
-        : m_text(text, LibraryTextDeleter{free}), m_size(size) {}
+        : m_text(text, LibraryTextDeleter { free })
+        , m_size(size)
+    {
+    }
 
     char *data() const { return m_text.get(); }
     std::size_t size() const { return m_size; }
-    void reset() { m_text.reset(); m_size = 0; }
+    void reset()
+    {
+        m_text.reset();
+        m_size = 0;
+    }
 
 private:
     std::unique_ptr<char, LibraryTextDeleter> m_text;

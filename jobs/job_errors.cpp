@@ -3,8 +3,9 @@
 #include <cstring>
 
 JobError::JobError(int number, QString description)
-    : m_number(number), m_description(std::move(description)),
-      m_what(QString::number(number).toStdString() + ": " + m_description.toStdString())
+    : m_number(number)
+    , m_description(std::move(description))
+    , m_what(QString::number(number).toStdString() + ": " + m_description.toStdString())
 {
 }
 
@@ -17,24 +18,20 @@ struct FailureText {
 
 // Every description the program itself gives, in one place.
 constexpr FailureText kFailureTexts[] = {
-    {JobFailure::EmptyInput, "Il file %1 è vuoto: non c'è nulla da convertire."},
-    {JobFailure::NotMime64, "Il file %1 non contiene dati Mime64 validi."},
-    {JobFailure::NoMime64Data, "Il file %1 non contiene dati Mime64 da decodificare."},
-    {JobFailure::InputTooLarge,
-     "Il file %1 è troppo grande: si possono convertire al massimo 2147483647 byte."},
-    {JobFailure::EncodedTooLarge,
-     "Il file %1 è troppo grande: la sua codifica Mime64 supererebbe 2147483647 byte."},
-    {JobFailure::LibraryMissing, "Impossibile caricare la libreria di conversione %1: %2"},
-    {JobFailure::FunctionMissing,
-     "La funzione %1 non si trova nella libreria di conversione %2."},
-    {JobFailure::NoResult,
-     "La funzione %1 della libreria di conversione non ha restituito alcun risultato "
-     "(memoria insufficiente o risultato oltre 2147483647 byte)."},
-    {JobFailure::NotOrdinaryFile, "%1 non è un file ordinario: %2."},
-    {JobFailure::InputChanged, "Il file %1 è cambiato durante la lettura."},
-    {JobFailure::Unexpected, "Errore imprevisto: %1"},
-    {JobFailure::TextTooLarge,
-     "Il testo è troppo lungo: si possono convertire al massimo 2147483647 byte."},
+    { JobFailure::EmptyInput, "Il file %1 è vuoto: non c'è nulla da convertire." },
+    { JobFailure::NotMime64, "Il file %1 non contiene dati Mime64 validi." },
+    { JobFailure::NoMime64Data, "Il file %1 non contiene dati Mime64 da decodificare." },
+    { JobFailure::InputTooLarge, "Il file %1 è troppo grande: si possono convertire al massimo 2147483647 byte." },
+    { JobFailure::EncodedTooLarge, "Il file %1 è troppo grande: la sua codifica Mime64 supererebbe 2147483647 byte." },
+    { JobFailure::LibraryMissing, "Impossibile caricare la libreria di conversione %1: %2" },
+    { JobFailure::FunctionMissing, "La funzione %1 non si trova nella libreria di conversione %2." },
+    { JobFailure::NoResult,
+      "La funzione %1 della libreria di conversione non ha restituito alcun risultato "
+      "(memoria insufficiente o risultato oltre 2147483647 byte)." },
+    { JobFailure::NotOrdinaryFile, "%1 non è un file ordinario: %2." },
+    { JobFailure::InputChanged, "Il file %1 è cambiato durante la lettura." },
+    { JobFailure::Unexpected, "Errore imprevisto: %1" },
+    { JobFailure::TextTooLarge, "Il testo è troppo lungo: si possono convertire al massimo 2147483647 byte." },
 };
 
 } // namespace

@@ -27,18 +27,18 @@ inline constexpr int kCancelledErrorNumber = 32755;
 // The program's own failures. Numbers start above any errno value so the two
 // kinds never share a number.
 enum class JobFailure : int {
-    EmptyInput = 1001,           // %1 path
-    NotMime64 = 1002,            // %1 path
-    NoMime64Data = 1003,         // %1 path
-    InputTooLarge = 1004,        // %1 path
-    EncodedTooLarge = 1005,      // %1 path
-    LibraryMissing = 1006,       // %1 library file, %2 dlerror text
-    FunctionMissing = 1007,      // %1 function, %2 library file
-    NoResult = 1008,             // %1 function
-    NotOrdinaryFile = 1009,      // %1 path, %2 why (a JobFailureReason text)
-    InputChanged = 1010,         // %1 path
-    TextTooLarge = 1011,         // typed text beyond the library's counts
-    Unexpected = 1012,           // %1 what went wrong, as the failing code said it
+    EmptyInput = 1001, // %1 path
+    NotMime64 = 1002, // %1 path
+    NoMime64Data = 1003, // %1 path
+    InputTooLarge = 1004, // %1 path
+    EncodedTooLarge = 1005, // %1 path
+    LibraryMissing = 1006, // %1 library file, %2 dlerror text
+    FunctionMissing = 1007, // %1 function, %2 library file
+    NoResult = 1008, // %1 function
+    NotOrdinaryFile = 1009, // %1 path, %2 why (a JobFailureReason text)
+    InputChanged = 1010, // %1 path
+    TextTooLarge = 1011, // typed text beyond the library's counts
+    Unexpected = 1012, // %1 what went wrong, as the failing code said it
 };
 
 // Why a path is not an ordinary file, to complete NotOrdinaryFile.

@@ -63,7 +63,7 @@ ByteBuffer makeByteBuffer(std::size_t size)
     // second or more per 256 MiB); huge pages cut that to one fault per 2 MiB.
     // A length in whole huge pages lets the kernel align the mapping for them.
     // Untouched pages never become resident, so nothing is reserved up front.
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    constexpr std::size_t kHugePage = std::size_t { 2 } << 20;
     std::size_t length = size == 0 ? 1 : size;
     if (length >= kHugePage && length <= SIZE_MAX - kHugePage)
         length = (length + kHugePage - 1) / kHugePage * kHugePage;
@@ -76,7 +76,7 @@ ByteBuffer makeByteBuffer(std::size_t size)
     }
     ByteBuffer buffer;
     buffer.data = std::unique_ptr<std::uint8_t[], MappedBytesDeleter>(static_cast<std::uint8_t *>(memory),
-                                                                      MappedBytesDeleter{length});
+                                                                      MappedBytesDeleter { length });
     buffer.size = size;
     return buffer;
 }
@@ -117,7 +117,7 @@ void readWholeFile(const QString &path, const std::function<char *(std::size_t s
     UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!file.valid())
         throw osFailure(errno);
-    struct stat info {};
+    struct stat info { };
     if (::fstat(file.get(), &info) != 0)
         throw osFailure(errno);
     if (!S_ISREG(info.st_mode))
@@ -194,7 +194,7 @@ int writeAll(int fd, const char *data, std::size_t size)
 // What stands at path now, if anything; throws when it must not be replaced.
 std::optional<struct stat> replaceableTarget(const QString &path, const std::string &name)
 {
-    struct stat info {};
+    struct stat info { };
     if (::lstat(name.c_str(), &info) != 0) {
         if (errno == ENOENT)
             return std::nullopt;
@@ -229,8 +229,7 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string candidate = folder + "/.dravolin-" + randomSuffix() + ".tmp";
             // Created exclusively: never someone else's file, nor a link.
-            const int fd = ::open(candidate.c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
             if (fd >= 0) {
                 m_fd = UniqueFd(fd);
                 m_name = candidate;
@@ -260,8 +259,8 @@ private:
         static unsigned long long fallback = 0;
         unsigned long long value = 0;
         if (::getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value))
-            value = (static_cast<unsigned long long>(::getpid()) << 32) ^ ++fallback ^
-                    static_cast<unsigned long long>(::time(nullptr));
+            value = (static_cast<unsigned long long>(::getpid()) << 32) ^ ++fallback
+                ^ static_cast<unsigned long long>(::time(nullptr));
         char text[17];
         std::snprintf(text, sizeof text, "%016llx", value);
         return text;

@@ -14,9 +14,15 @@
 class UniqueFd {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
+    explicit UniqueFd(int fd)
+        : m_fd(fd)
+    {
+    }
     ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd &&other) noexcept : m_fd(other.release()) {}
+    UniqueFd(UniqueFd &&other) noexcept
+        : m_fd(other.release())
+    {
+    }
     UniqueFd &operator=(UniqueFd &&other) noexcept;
     UniqueFd(const UniqueFd &) = delete;
     UniqueFd &operator=(const UniqueFd &) = delete;

@@ -14,7 +14,8 @@ namespace {
 class RequestDialog : public QFileDialog {
 public:
     RequestDialog(QWidget *parent, const QString &caption, bool pathMustExist)
-        : QFileDialog(parent, caption), m_pathMustExist(pathMustExist)
+        : QFileDialog(parent, caption)
+        , m_pathMustExist(pathMustExist)
     {
     }
 
@@ -55,8 +56,7 @@ QStringList nameFiltersFor(const QString &filter)
         if (patterns.isEmpty())
             patterns << QStringLiteral("*");
         // The dialog hides the bracket we add, leaving the description as written.
-        filters << parts.at(i) + QLatin1String(" (") + patterns.join(QLatin1Char(' '))
-                       + QLatin1Char(')');
+        filters << parts.at(i) + QLatin1String(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return filters;
 }
@@ -64,8 +64,7 @@ QStringList nameFiltersFor(const QString &filter)
 QString QtFileDialog::show(const FileRequest &request, FileRequestKind kind)
 {
     RequestDialog dialog(m_parent, request.dialogTitle,
-                         kind == FileRequestKind::Save
-                             && (request.flags & kFlagPathMustExist) != 0);
+                         kind == FileRequestKind::Save && (request.flags & kFlagPathMustExist) != 0);
     // Qt's own dialog, so descriptions, titles and translations stay exact.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
@@ -76,8 +75,7 @@ QString QtFileDialog::show(const FileRequest &request, FileRequestKind kind)
     } else {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite,
-                         (request.flags & kFlagOverwritePrompt) == 0);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, (request.flags & kFlagOverwritePrompt) == 0);
     }
     const QStringList filters = nameFiltersFor(request.filter);
     if (!filters.isEmpty())

@@ -16,7 +16,10 @@ inline constexpr int kFlagFileMustExist = 0x1000;
 class QtFileDialog : public FileRequester {
 public:
     // parent: the window the dialog is modal to; may be null.
-    explicit QtFileDialog(QWidget *parent) : m_parent(parent) {}
+    explicit QtFileDialog(QWidget *parent)
+        : m_parent(parent)
+    {
+    }
 
     // The chosen absolute path; throws cancelledByPerson() on Cancel.
     QString show(const FileRequest &request, FileRequestKind kind) override;

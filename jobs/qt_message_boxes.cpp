@@ -10,8 +10,7 @@ QString promptForDisplay(const QString &prompt)
     return shown;
 }
 
-MessageAnswer QtMessageBoxes::show(const QString &prompt, MessageStyle style,
-                                   const QString &title)
+MessageAnswer QtMessageBoxes::show(const QString &prompt, MessageStyle style, const QString &title)
 {
     QMessageBox box(m_parent);
     box.setWindowTitle(title);

@@ -8,7 +8,10 @@ class QWidget;
 class QtMessageBoxes : public MessageBoxes {
 public:
     // parent: the window the boxes belong to; may be null.
-    explicit QtMessageBoxes(QWidget *parent) : m_parent(parent) {}
+    explicit QtMessageBoxes(QWidget *parent)
+        : m_parent(parent)
+    {
+    }
 
     MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) override;
 

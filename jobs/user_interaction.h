@@ -6,11 +6,11 @@
 
 // The five settings a job gives the file dialog, always all five, in this order.
 struct FileRequest {
-    bool cancelError = true;   // Cancel raises error 32755
-    QString filter;            // "description|pattern|...", patterns split by ';'
-    int flags = 0;             // 4100 for an open request, 2054 for a save request
+    bool cancelError = true; // Cancel raises error 32755
+    QString filter; // "description|pattern|...", patterns split by ';'
+    int flags = 0; // 4100 for an open request, 2054 for a save request
     QString dialogTitle;
-    QString fileName;          // the initial name, always empty
+    QString fileName; // the initial name, always empty
 };
 
 enum class FileRequestKind { Open, Save };
@@ -29,6 +29,5 @@ enum class MessageAnswer { Ok = 1, Yes = 6, No = 7 };
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
-    virtual MessageAnswer show(const QString &prompt, MessageStyle style,
-                               const QString &title) = 0;
+    virtual MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) = 0;
 };

@@ -20,7 +20,7 @@ int main(int argc, char **argv)
         ScriptedDialog dialog;
         ScriptedMessages messages;
         ConversionLibrary library;
-        JobContext context{dialog, messages, library};
+        JobContext context { dialog, messages, library };
         dialog.answer(QString::fromLocal8Bit(argv[2]));
         ConvertiFileMime64(context);
         return messages.shown.size() == 1 && messages.shown[0].style == 64 ? 0 : 1;

@@ -30,7 +30,7 @@ static int textIs(const Testo testo, const char *bytes, int32_t length)
 
 int main(void)
 {
-    static const uint8_t foobar[] = {'f', 'o', 'o', 'b', 'a', 'r'};
+    static const uint8_t foobar[] = { 'f', 'o', 'o', 'b', 'a', 'r' };
     uint8_t buffer[8];
     Testo text;
     Testo back;

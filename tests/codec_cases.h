@@ -24,12 +24,15 @@ struct SplitMix64 {
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
     }
-    std::size_t below(std::size_t bound) { return static_cast<std::size_t>(next() % bound); } // uniform enough for test data
+    std::size_t below(std::size_t bound)
+    {
+        return static_cast<std::size_t>(next() % bound);
+    } // uniform enough for test data
 };
 
 inline std::string randomBytes(std::size_t n, std::uint64_t seed)
 {
-    SplitMix64 rng{seed};
+    SplitMix64 rng { seed };
     std::string out(n, '\0');
     for (std::size_t i = 0; i < n; i += 8)
         for (std::uint64_t word = rng.next(), k = i; k < std::min(n, i + 8); ++k, word >>= 8)
@@ -40,7 +43,7 @@ inline std::string randomBytes(std::size_t n, std::uint64_t seed)
 // Bytes drawn from a small alphabet that stresses one codec's rules.
 inline std::string randomFrom(std::string_view alphabet, std::size_t n, std::uint64_t seed)
 {
-    SplitMix64 rng{seed};
+    SplitMix64 rng { seed };
     std::string out(n, '\0');
     for (auto &c : out)
         c = alphabet[rng.below(alphabet.size())];
@@ -54,27 +57,30 @@ inline std::string italianProse(std::size_t bytes, std::uint64_t seed)
 {
     const auto words = [](const char *list) {
         std::istringstream in(list);
-        return std::vector<std::string>{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+        return std::vector<std::string> { std::istream_iterator<std::string>(in),
+                                          std::istream_iterator<std::string>() };
     };
-    static const std::vector<std::string> kPlain = words(
-        "il la di che non una per con del nel sono come anche questo quando dopo sempre molto casa tempo "
-        "giorno lavoro strada mattina sera lettera amico paese acqua pane vino tavola finestra ufficio treno "
-        "stazione mercato piazza scrivere leggere parlare tornare guardare aspettare domani ieri insieme "
-        "ancora forse bene piano lungo breve nuovo vecchio grande piccolo bello fratello sorella madre padre conto prezzo");
-    static const std::vector<std::string> kAccented = words(
-        "\xc3\xa8 perch\xc3\xa9 citt\xc3\xa0 pi\xc3\xb9 per\xc3\xb2 gi\xc3\xa0 cos\xc3\xac caff\xc3\xa8 virt\xc3\xb9 luned\xc3\xac "
-        "universit\xc3\xa0 qualit\xc3\xa0 pu\xc3\xb2 s\xc3\xac met\xc3\xa0 libert\xc3\xa0");
+    static const std::vector<std::string> kPlain
+        = words("il la di che non una per con del nel sono come anche questo quando dopo sempre molto casa tempo "
+                "giorno lavoro strada mattina sera lettera amico paese acqua pane vino tavola finestra ufficio treno "
+                "stazione mercato piazza scrivere leggere parlare tornare guardare aspettare domani ieri insieme "
+                "ancora forse bene piano lungo breve nuovo vecchio grande piccolo bello fratello sorella madre padre "
+                "conto prezzo");
+    static const std::vector<std::string> kAccented
+        = words("\xc3\xa8 perch\xc3\xa9 citt\xc3\xa0 pi\xc3\xb9 per\xc3\xb2 gi\xc3\xa0 cos\xc3\xac caff\xc3\xa8 "
+                "virt\xc3\xb9 luned\xc3\xac "
+                "universit\xc3\xa0 qualit\xc3\xa0 pu\xc3\xb2 s\xc3\xac met\xc3\xa0 libert\xc3\xa0");
     static constexpr std::string_view kPunctuation = ",.;:!?";
-    SplitMix64 rng{seed};
+    SplitMix64 rng { seed };
     std::string out;
     out.reserve(bytes + 128);
     std::size_t lineLength = 0, lineTarget = 40 + rng.below(71);
     bool sentenceStart = true;
     while (out.size() < bytes) {
         const std::size_t roll = rng.below(1000);
-        std::string word = roll < 200   ? kAccented[rng.below(kAccented.size())]
-                           : roll < 208 ? std::to_string(rng.below(1000)) + " = " + std::to_string(rng.below(1000))
-                                        : kPlain[rng.below(kPlain.size())];
+        std::string word = roll < 200 ? kAccented[rng.below(kAccented.size())]
+            : roll < 208              ? std::to_string(rng.below(1000)) + " = " + std::to_string(rng.below(1000))
+                                      : kPlain[rng.below(kPlain.size())];
         if (sentenceStart && word[0] >= 'a' && word[0] <= 'z')
             word[0] = static_cast<char>(word[0] - 'a' + 'A');
         sentenceStart = false;
@@ -134,24 +140,28 @@ inline std::string printableFault(std::string_view plain, std::string_view encod
     const std::size_t lf = plain.find('\n');
     const std::string_view soft = lf != std::string_view::npos && (lf == 0 || plain[lf - 1] != '\r') ? "\n" : "\r\n";
     auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
-    struct Token { char kind; unsigned char byte; std::size_t pos; }; // 'l'iteral, 'e'scape, 's'oft, 'h'ard break, 'E'nd
+    struct Token {
+        char kind;
+        unsigned char byte;
+        std::size_t pos;
+    }; // 'l'iteral, 'e'scape, 's'oft, 'h'ard break, 'E'nd
     std::vector<Token> tokens;
     std::size_t line = 0; // characters on the current line
     for (std::size_t i = 0; i < encoded.size();) {
         const auto c = static_cast<unsigned char>(encoded[i]);
         if (c == '=' && i + 2 < encoded.size() && hex(encoded[i + 1]) >= 0 && hex(encoded[i + 2]) >= 0) {
-            tokens.push_back({'e', static_cast<unsigned char>(hex(encoded[i + 1]) * 16 + hex(encoded[i + 2])), i});
+            tokens.push_back({ 'e', static_cast<unsigned char>(hex(encoded[i + 1]) * 16 + hex(encoded[i + 2])), i });
             line += 3, i += 3;
         } else if (c == '=' && encoded.substr(i + 1, soft.size()) == soft) {
             if (line + 1 < 74) // the next token takes at most 3 characters: a line broken with room for it was not full
                 return "soft break after " + std::to_string(line) + " characters at " + std::to_string(i);
-            tokens.push_back({'s', 0, i});
+            tokens.push_back({ 's', 0, i });
             ++line, i += 1 + soft.size();
         } else if (c == '\n' || encoded.substr(i, 2) == "\r\n") {
-            tokens.push_back({'h', static_cast<unsigned char>(c), i});
+            tokens.push_back({ 'h', static_cast<unsigned char>(c), i });
             i += c == '\n' ? 1 : 2;
         } else if ((c >= 33 && c <= 126 && c != '=') || c == ' ' || c == '\t') {
-            tokens.push_back({'l', c, i});
+            tokens.push_back({ 'l', c, i });
             ++line, ++i;
         } else {
             return "byte " + std::to_string(c) + " unencoded, or '=' unfit, at " + std::to_string(i);
@@ -161,13 +171,14 @@ inline std::string printableFault(std::string_view plain, std::string_view encod
         if (tokens.back().kind == 's' || tokens.back().kind == 'h')
             line = 0;
     }
-    tokens.push_back({'E', 0, encoded.size()});
+    tokens.push_back({ 'E', 0, encoded.size() });
     for (std::size_t t = 0; t + 1 < tokens.size(); ++t) {
         const Token &token = tokens[t];
         std::size_t next = t + 1;
         while (tokens[next].kind == 's')
             ++next;
-        const bool breakOrEnd = tokens[next].kind == 'h' || tokens[next].kind == 'E', blank = token.byte == ' ' || token.byte == '\t';
+        const bool breakOrEnd = tokens[next].kind == 'h' || tokens[next].kind == 'E',
+                   blank = token.byte == ' ' || token.byte == '\t';
         const std::string at = " at " + std::to_string(token.pos);
         if (token.kind == 'l' && blank && breakOrEnd)
             return "blank left before a line break or the end" + at;

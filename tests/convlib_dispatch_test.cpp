@@ -29,7 +29,8 @@ TEST(CodecPaths, ActivePathIsTheForcedOneOrTheWidest)
     bool known = false;
     for (std::string path; paths >> path; widest = path)
         known = known || (forced && path == forced);
-    EXPECT_EQ(dravolin::activeCodec().name, known ? std::string(forced) : widest) << "DRAVOLIN_CODEC=" << (forced ? forced : "(unset)");
+    EXPECT_EQ(dravolin::activeCodec().name, known ? std::string(forced) : widest)
+        << "DRAVOLIN_CODEC=" << (forced ? forced : "(unset)");
     // Chosen once: a later change of the environment does not move it.
     const dravolin::Codec *chosen = &dravolin::activeCodec();
     ::setenv("DRAVOLIN_CODEC", chosen == &dravolin::scalarCodec() ? "avx2" : "scalar", 1);

@@ -58,17 +58,19 @@ TEST_F(FileJobs, EachJobAsksWritesAndSaysExactly)
         const char *words;
     } cases[] = {
         // 57 zero bytes fill a line of 76 'A', the 58th makes "AA==": lines end in CR LF.
-        {ConvertiFileMime64, "Tutti i file (*.*)|*.*", "Selezionare il file da convertire...", "Lettera.txt", std::string(58, '\0'),
-         "Lettera.txt.m64", false, true, std::string(76, 'A') + "\r\nAA==\r\n", ": Conversione eseguita correttamente."},
-        {DecifraFileMime64, "Codifica M64 (*.m64)|*.m64", "Selezionare il file in formato M64 da decodificare...", "dati.m64",
-         "Zm9vYmFy\r\n", "Uscita.bin", true, false, "foobar", ": Decodifica eseguita correttamente."},
+        { ConvertiFileMime64, "Tutti i file (*.*)|*.*", "Selezionare il file da convertire...", "Lettera.txt",
+          std::string(58, '\0'), "Lettera.txt.m64", false, true, std::string(76, 'A') + "\r\nAA==\r\n",
+          ": Conversione eseguita correttamente." },
+        { DecifraFileMime64, "Codifica M64 (*.m64)|*.m64", "Selezionare il file in formato M64 da decodificare...",
+          "dati.m64", "Zm9vYmFy\r\n", "Uscita.bin", true, false, "foobar", ": Decodifica eseguita correttamente." },
         // RFC 2045: '=' and bytes above 126 become =XX with capital hex digits.
-        {ConvertiFilePrintable, "File di Testo (*.txt)|*.txt|Pagina HTML|*.html;*.htm|Tutti i file (*.*)|*.*",
-         "Selezione del file da codificare...", "nota.txt", "Caff\xE8 a=b\r\nfine\r\n", "nota.txt.ptb", false, false,
-         "Caff=E8 a=3Db\r\nfine\r\n", ": Conversione eseguita correttamente."},
+        { ConvertiFilePrintable, "File di Testo (*.txt)|*.txt|Pagina HTML|*.html;*.htm|Tutti i file (*.*)|*.*",
+          "Selezione del file da codificare...", "nota.txt", "Caff\xE8 a=b\r\nfine\r\n", "nota.txt.ptb", false, false,
+          "Caff=E8 a=3Db\r\nfine\r\n", ": Conversione eseguita correttamente." },
         // A soft line break ("=" ending a line) joins the two lines.
-        {DecifraFilePrintable, "Codifica Printable (*.ptb)|*.ptb", "Seleziona il file da decodificare...", "nota.ptb",
-         "Caff=E8 a=3Db=\r\nfine\r\n", "Chiaro.txt", true, true, "Caff\xE8 a=bfine\r\n", ": Decifrazione eseguita correttamente."},
+        { DecifraFilePrintable, "Codifica Printable (*.ptb)|*.ptb", "Seleziona il file da decodificare...", "nota.ptb",
+          "Caff=E8 a=3Db=\r\nfine\r\n", "Chiaro.txt", true, true, "Caff\xE8 a=bfine\r\n",
+          ": Decifrazione eseguita correttamente." },
     };
     const mode_t savedMask = ::umask(027);
     for (const auto &each : cases) {
@@ -84,18 +86,19 @@ TEST_F(FileJobs, EachJobAsksWritesAndSaysExactly)
         ASSERT_EQ(dialog.shown.size(), each.saves ? 2u : 1u);
         for (const ShownRequest &shown : dialog.shown) {
             const bool open = &shown == &dialog.shown.front();
-            EXPECT_TRUE(shown.kind == (open ? FileRequestKind::Open : FileRequestKind::Save) && shown.request.cancelError &&
-                        shown.request.fileName.isEmpty() && !shown.busyCursorShown);
+            EXPECT_TRUE(shown.kind == (open ? FileRequestKind::Open : FileRequestKind::Save)
+                        && shown.request.cancelError && shown.request.fileName.isEmpty() && !shown.busyCursorShown);
             EXPECT_EQ(shown.request.filter, open ? each.filter : "tutti i file (*.*)|*.*");
             EXPECT_EQ(shown.request.flags, open ? 4100 : 2054);
             EXPECT_EQ(shown.request.dialogTitle, open ? each.title : "Salva come...");
         }
         EXPECT_EQ(readBytes(output), each.expected);
         // A new file gets 0666 under the umask; a replaced one keeps its mode.
-        struct stat info {};
-        EXPECT_TRUE(::lstat(output.toLocal8Bit().constData(), &info) == 0 && (info.st_mode & 07777) == (each.oldOutput ? 0604u : 0640u));
+        struct stat info { };
+        EXPECT_TRUE(::lstat(output.toLocal8Bit().constData(), &info) == 0
+                    && (info.st_mode & 07777) == (each.oldOutput ? 0604u : 0640u));
         expectDone(output, each.words);
-        QStringList names{each.input, each.output};
+        QStringList names { each.input, each.output };
         names.sort();
         EXPECT_EQ(namesIn(folder.path()), names);
     }
@@ -129,11 +132,13 @@ TEST_F(FileJobs, PtbWrittenByPythonQuopriDecodesToTheOriginalBytes)
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty())
         GTEST_SKIP() << "python3 not installed";
-    const std::string original = everyByteTwice() + "\nuna riga di testo con spazi finali   \n" + std::string(200, 'z') + "\n";
+    const std::string original
+        = everyByteTwice() + "\nuna riga di testo con spazi finali   \n" + std::string(200, 'z') + "\n";
     writeBytes(path("originale.bin"), original);
     QProcess quopri;
-    quopri.start(python, {"-c", "import quopri,sys\nquopri.encode(open(sys.argv[1],'rb'),open(sys.argv[2],'wb'),False)",
-                          path("originale.bin"), path("python.ptb")});
+    quopri.start(python,
+                 { "-c", "import quopri,sys\nquopri.encode(open(sys.argv[1],'rb'),open(sys.argv[2],'wb'),False)",
+                   path("originale.bin"), path("python.ptb") });
     ASSERT_TRUE(quopri.waitForFinished(30000) && quopri.exitCode() == 0) << quopri.readAllStandardError().toStdString();
     run(DecifraFilePrintable, path("python.ptb"), path("decodificato.bin"));
     EXPECT_EQ(readBytes(path("decodificato.bin")), original);
@@ -143,18 +148,19 @@ TEST_F(FileJobs, CancelAtOpenOrSaveEndsTheJobSilentlyWritingNothing)
 {
     writeBytes(path("dati.m64"), "Zm9vYmFy\r\n");
     writeBytes(path("dati.ptb"), "abc=3D\r\n");
-    for (Job job : {ConvertiFileMime64, DecifraFileMime64, ConvertiFilePrintable, DecifraFilePrintable}) {
+    for (Job job : { ConvertiFileMime64, DecifraFileMime64, ConvertiFilePrintable, DecifraFilePrintable }) {
         dialog.cancel();
         job(context);
     }
-    for (const auto &[job, input] : {std::pair<Job, const char *>{DecifraFileMime64, "dati.m64"}, {DecifraFilePrintable, "dati.ptb"}}) {
+    for (const auto &[job, input] :
+         { std::pair<Job, const char *> { DecifraFileMime64, "dati.m64" }, { DecifraFilePrintable, "dati.ptb" } }) {
         dialog.answer(path(input));
         dialog.cancel();
         job(context);
     }
     EXPECT_EQ(dialog.shown.size(), 8u);
     EXPECT_TRUE(messages.shown.empty());
-    EXPECT_EQ(namesIn(dir.path()), (QStringList{"dati.m64", "dati.ptb"}));
+    EXPECT_EQ(namesIn(dir.path()), (QStringList { "dati.m64", "dati.ptb" }));
 }
 
 TEST_F(FileJobs, EncodedFilesAreReadLenientlyToTheirLastByteAndPrintableTakesEmptyFiles)
@@ -169,9 +175,15 @@ TEST_F(FileJobs, EncodedFilesAreReadLenientlyToTheirLastByteAndPrintableTakesEmp
     // other '=' stands, blanks ending a line go, a lone CR is no line break.
     // Files of megabytes and NULs inside must be read to the end.
     const std::pair<std::string, std::string> printable[] = {
-        {"", ""}, {"abc=", "abc"}, {"abc=\r", "abc=\r"}, {"=e8=E8=3d=3D", "\xE8\xE8=="}, {"=G1=\x80=", "=G1=\x80"},
-        {std::string("a\0=00b", 6), std::string("a\0\0b", 4)}, {"x" + manyBlanks + "\r\ny" + std::string(1 << 20, '\t'), "x\r\ny"},
-        {"x" + manyBlanks + "y", "x" + manyBlanks + "y"}, {"=" + manyBlanks + "\nz", "z"},
+        { "", "" },
+        { "abc=", "abc" },
+        { "abc=\r", "abc=\r" },
+        { "=e8=E8=3d=3D", "\xE8\xE8==" },
+        { "=G1=\x80=", "=G1=\x80" },
+        { std::string("a\0=00b", 6), std::string("a\0\0b", 4) },
+        { "x" + manyBlanks + "\r\ny" + std::string(1 << 20, '\t'), "x\r\ny" },
+        { "x" + manyBlanks + "y", "x" + manyBlanks + "y" },
+        { "=" + manyBlanks + "\nz", "z" },
     };
     int number = 0;
     for (const auto &[content, expected] : printable) {

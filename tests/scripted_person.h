@@ -26,7 +26,10 @@
 #include <string>
 #include <vector>
 
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 struct ShownRequest {
     FileRequest request;
@@ -38,12 +41,15 @@ struct ShownRequest {
 // on the file system, as if it changed while the person chose) or a cancel.
 class ScriptedDialog : public FileRequester {
 public:
-    void answer(const QString &path, std::function<void()> before = {}) { m_answers.push_back({path, std::move(before), false}); }
-    void cancel() { m_answers.push_back({QString(), {}, true}); }
+    void answer(const QString &path, std::function<void()> before = {})
+    {
+        m_answers.push_back({ path, std::move(before), false });
+    }
+    void cancel() { m_answers.push_back({ QString(), {}, true }); }
 
     QString show(const FileRequest &request, FileRequestKind kind) override
     {
-        shown.push_back({request, kind, QGuiApplication::overrideCursor() != nullptr});
+        shown.push_back({ request, kind, QGuiApplication::overrideCursor() != nullptr });
         if (m_answers.empty()) {
             ADD_FAILURE() << "unexpected file request: " << request.dialogTitle.toStdString();
             throw cancelledByPerson();
@@ -80,7 +86,7 @@ class ScriptedMessages : public MessageBoxes {
 public:
     MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) override
     {
-        shown.push_back({prompt, static_cast<int>(style), title, QGuiApplication::overrideCursor() != nullptr});
+        shown.push_back({ prompt, static_cast<int>(style), title, QGuiApplication::overrideCursor() != nullptr });
         if (style != MessageStyle::YesNoQuestion)
             return MessageAnswer::Ok;
         const MessageAnswer answer = answers.empty() ? MessageAnswer::No : answers.front();
@@ -100,7 +106,8 @@ inline void expectOnlyBox(ScriptedMessages &messages, const QString &prompt, int
     const ShownMessage shown = messages.shown.front();
     messages.shown.clear();
     EXPECT_EQ(shown.prompt, prompt);
-    EXPECT_TRUE(shown.style == style && shown.title == title && !shown.busyCursorShown) << shown.style << " " << shown.title.toStdString();
+    EXPECT_TRUE(shown.style == style && shown.title == title && !shown.busyCursorShown)
+        << shown.style << " " << shown.title.toStdString();
 }
 
 inline void writeBytes(const QString &path, const std::string &bytes)
@@ -128,7 +135,10 @@ inline QStringList namesIn(const QString &folder)
 
 using Job = void (*)(JobContext &);
 
-inline QString errnoMessage(int error) { return QString::number(error) + ": " + QString::fromLocal8Bit(std::strerror(error)); }
+inline QString errnoMessage(int error)
+{
+    return QString::number(error) + ": " + QString::fromLocal8Bit(std::strerror(error));
+}
 
 class JobTest : public ::testing::Test {
 protected:
@@ -144,11 +154,14 @@ protected:
         job(context);
     }
     void expectError(const QString &prompt) { expectOnlyBox(messages, prompt, 16, "Errore"); }
-    void expectDone(const QString &output, const char *words) { expectOnlyBox(messages, output.toUpper() + words, 64, "Conversione"); }
+    void expectDone(const QString &output, const char *words)
+    {
+        expectOnlyBox(messages, output.toUpper() + words, 64, "Conversione");
+    }
 
     QTemporaryDir dir;
     ScriptedDialog dialog;
     ScriptedMessages messages;
     ConversionLibrary library;
-    JobContext context{dialog, messages, library};
+    JobContext context { dialog, messages, library };
 };

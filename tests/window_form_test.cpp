@@ -31,17 +31,17 @@ TEST(WindowForm, ControlsHaveNamesCaptionsContainersAndGeometryInFormOrder)
         QWidget *member;
         const char *name, *container;
         QString caption; // none for the text boxes
-        QRect pixels;    // twips / 15, worked out by hand from the form
+        QRect pixels; // twips / 15, worked out by hand from the form
     } controls[] = {
-        {window.Frame2, "Frame2", "FrmMain", "Codifica Printable", QRect(21, 162, 253, 85)},
-        {window.cmdConvPrintable, "cmdConvPrintable", "Frame2", "Converti", QRect(33, 27, 81, 33)},
-        {window.cmdDecPrintable, "cmdDecPrintable", "Frame2", "Decodifica", QRect(141, 27, 81, 33)},
-        {window.txtConversione, "txtConversione", "FrmMain", {}, QRect(291, 159, 281, 115)},
-        {window.Frame1, "Frame1", "FrmMain", "Codifica Mime64", QRect(21, 27, 256, 85)},
-        {window.cmdDecifra, "cmdDecifra", "Frame1", "Decodifica", QRect(144, 30, 81, 33)},
-        {window.cmdConverti, "cmdConverti", "Frame1", "Converti", QRect(36, 30, 81, 33)},
-        {window.cmdPrintable, "cmdPrintable", "FrmMain", "Cod. Printable", QRect(291, 126, 281, 33)},
-        {window.txtTesto, "txtTesto", "FrmMain", {}, QRect(291, 9, 281, 115)},
+        { window.Frame2, "Frame2", "FrmMain", "Codifica Printable", QRect(21, 162, 253, 85) },
+        { window.cmdConvPrintable, "cmdConvPrintable", "Frame2", "Converti", QRect(33, 27, 81, 33) },
+        { window.cmdDecPrintable, "cmdDecPrintable", "Frame2", "Decodifica", QRect(141, 27, 81, 33) },
+        { window.txtConversione, "txtConversione", "FrmMain", {}, QRect(291, 159, 281, 115) },
+        { window.Frame1, "Frame1", "FrmMain", "Codifica Mime64", QRect(21, 27, 256, 85) },
+        { window.cmdDecifra, "cmdDecifra", "Frame1", "Decodifica", QRect(144, 30, 81, 33) },
+        { window.cmdConverti, "cmdConverti", "Frame1", "Converti", QRect(36, 30, 81, 33) },
+        { window.cmdPrintable, "cmdPrintable", "FrmMain", "Cod. Printable", QRect(291, 126, 281, 33) },
+        { window.txtTesto, "txtTesto", "FrmMain", {}, QRect(291, 9, 281, 115) },
     };
     EXPECT_EQ(window.objectName(), "FrmMain");
     QStringList created, expected;
@@ -81,9 +81,10 @@ TEST(WindowForm, IsAFixedCentredToolWindowWithOnlyAClose)
 TEST(WindowForm, TextBoxesWrapScrollDownAndOnlyTheUpperTakesTyping)
 {
     FrmMain window;
-    for (QPlainTextEdit *box : {window.txtTesto, static_cast<QPlainTextEdit *>(window.txtConversione)})
-        EXPECT_TRUE(box->toPlainText().isEmpty() && box->lineWrapMode() == QPlainTextEdit::WidgetWidth &&
-                    box->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn && box->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff)
+    for (QPlainTextEdit *box : { window.txtTesto, static_cast<QPlainTextEdit *>(window.txtConversione) })
+        EXPECT_TRUE(box->toPlainText().isEmpty() && box->lineWrapMode() == QPlainTextEdit::WidgetWidth
+                    && box->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn
+                    && box->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff)
             << box->objectName().toStdString();
     EXPECT_EQ(window.txtTesto->accessibleName(), "Testo da convertire");
     EXPECT_EQ(window.txtConversione->accessibleName(), "Testo convertito in Printable");
@@ -93,7 +94,7 @@ TEST(WindowForm, TextBoxesWrapScrollDownAndOnlyTheUpperTakesTyping)
     window.txtConversione->setPrintableText("Caff=C3=A8");
     window.txtConversione->setFocus(Qt::OtherFocusReason);
     QTest::keyClicks(window.txtConversione, "abc");
-    for (Qt::Key key : {Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Return})
+    for (Qt::Key key : { Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Return })
         QTest::keyClick(window.txtConversione, key);
     EXPECT_EQ(window.txtConversione->toPlainText(), "Caff=C3=A8");
     // Selectable by keyboard, and copied as shown.
@@ -109,10 +110,11 @@ TEST(WindowForm, StartsInTheUpperBoxAndTabVisitsControlsInFormOrder)
     FrmMain window;
     showActive(window);
     EXPECT_EQ(QApplication::focusWidget(), window.txtTesto);
-    const QList<QWidget *> cycle = {window.txtTesto,        window.cmdPrintable,    window.cmdConverti,     window.cmdDecifra,
-                                    window.txtConversione, window.cmdDecPrintable, window.cmdConvPrintable};
+    const QList<QWidget *> cycle
+        = { window.txtTesto,       window.cmdPrintable,    window.cmdConverti,     window.cmdDecifra,
+            window.txtConversione, window.cmdDecPrintable, window.cmdConvPrintable };
     for (qsizetype i = 0; i < cycle.size(); ++i) {
-        for (const bool back : {false, true}) {
+        for (const bool back : { false, true }) {
             cycle.at(i)->setFocus(Qt::OtherFocusReason);
             QTest::keyClick(cycle.at(i), Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
             EXPECT_EQ(QApplication::focusWidget(), cycle.at((i + (back ? cycle.size() - 1 : 1)) % cycle.size()))
@@ -128,15 +130,16 @@ TEST(WindowForm, EnterOrSpaceClickOnlyTheFocusedButtonAndEscClicksNothing)
     ScriptedDialog dialog;
     window.setInteraction(dialog, messages);
     showActive(window);
-    const std::pair<QPushButton *, const char *> buttons[] = {{window.cmdConverti, "Conversione Mime64"},
-                                                              {window.cmdDecifra, "Conversione Mime64"},
-                                                              {window.cmdConvPrintable, "Codifica Printable"},
-                                                              {window.cmdDecPrintable, "Conversione Printable"}};
+    const std::pair<QPushButton *, const char *> buttons[] = { { window.cmdConverti, "Conversione Mime64" },
+                                                               { window.cmdDecifra, "Conversione Mime64" },
+                                                               { window.cmdConvPrintable, "Codifica Printable" },
+                                                               { window.cmdDecPrintable, "Conversione Printable" } };
     for (const auto &[button, title] : buttons) {
         button->setFocus(Qt::OtherFocusReason);
-        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        for (Qt::Key key : { Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space }) {
             QTest::keyClick(button, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-            EXPECT_TRUE(messages.shown.size() == 1 && messages.shown.front().title == title) << title << ", key " << key;
+            EXPECT_TRUE(messages.shown.size() == 1 && messages.shown.front().title == title)
+                << title << ", key " << key;
             messages.shown.clear();
         }
         QTest::keyClick(button, Qt::Key_Escape);

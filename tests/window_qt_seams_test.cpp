@@ -26,7 +26,8 @@ namespace {
 // under test sits in its exec(); after 20 s it closes whatever is left open.
 class ModalScript : public QObject {
 public:
-    explicit ModalScript(std::vector<std::function<void(QWidget *)>> steps) : m_steps(std::move(steps))
+    explicit ModalScript(std::vector<std::function<void(QWidget *)>> steps)
+        : m_steps(std::move(steps))
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             QWidget *modal = QApplication::activeModalWidget();
@@ -34,10 +35,13 @@ public:
                 modal->close();
             else if (modal != nullptr && modal->isVisible() && modal != m_last && !finished())
                 // Run outside the timer's slot: a step may open a nested modal.
-                QMetaObject::invokeMethod(this, [step = m_steps.at(m_next++), target = QPointer<QWidget>(m_last = modal)] {
-                    if (target)
-                        step(target);
-                }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [step = m_steps.at(m_next++), target = QPointer<QWidget>(m_last = modal)] {
+                        if (target)
+                            step(target);
+                    },
+                    Qt::QueuedConnection);
         });
         m_timer.start(10);
         m_giveUp.start();
@@ -52,7 +56,10 @@ private:
     QElapsedTimer m_giveUp;
 };
 
-QString label(QAbstractButton *button) { return button == nullptr ? QString() : button->text().remove('&'); }
+QString label(QAbstractButton *button)
+{
+    return button == nullptr ? QString() : button->text().remove('&');
+}
 
 } // namespace
 
@@ -64,10 +71,10 @@ TEST(QtSeams, TheWindowAsksDecodesAndSavesThroughTheRealBoxesAndDialogs)
     const QString input = folder.filePath("dati.ptb"), output = folder.filePath("uscita.txt");
     writeBytes(input, "Caff=C3=A8 a=3Db\r\n");
     writeBytes(output, "vecchio");
-    for (const char *name : {"a.txt", "b.html", "c.htm", "LEGGIMI"})
+    for (const char *name : { "a.txt", "b.html", "c.htm", "LEGGIMI" })
         writeBytes(folder.filePath(name), "x");
     // Each filter by its patterns; "*.*" takes names without a dot too.
-    const QStringList listed = {"a.txt/uscita.txt", "b.html/c.htm", "LEGGIMI/a.txt/b.html/c.htm/dati.ptb/uscita.txt"};
+    const QStringList listed = { "a.txt/uscita.txt", "b.html/c.htm", "LEGGIMI/a.txt/b.html/c.htm/dati.ptb/uscita.txt" };
     FrmMain window;
     window.show();
     std::vector<QStringList> seen; // per modal: what it showed
@@ -79,8 +86,9 @@ TEST(QtSeams, TheWindowAsksDecodesAndSavesThroughTheRealBoxesAndDialogs)
             for (QAbstractButton *button : shown->buttons())
                 labels << label(button);
             labels.sort();
-            seen.push_back({shown->windowTitle(), shown->text(), QString::number(shown->icon()), QString::number(shown->textFormat()),
-                            labels.join('/'), modal->parentWidget() == &window ? "modal to the window" : "alone"});
+            seen.push_back({ shown->windowTitle(), shown->text(), QString::number(shown->icon()),
+                             QString::number(shown->textFormat()), labels.join('/'),
+                             modal->parentWidget() == &window ? "modal to the window" : "alone" });
             shown->button(which)->click();
         };
     };
@@ -94,9 +102,10 @@ TEST(QtSeams, TheWindowAsksDecodesAndSavesThroughTheRealBoxesAndDialogs)
             QStringList filters;
             for (int i = 0; i < combo->count(); ++i)
                 filters << combo->itemText(i);
-            seen.push_back({dialog->windowTitle(), QString::number(dialog->fileMode()), QString::number(dialog->acceptMode()),
-                            filters.join('|'), label(buttons->button(QDialogButtonBox::Open)),
-                            label(buttons->button(QDialogButtonBox::Save)), label(buttons->button(QDialogButtonBox::Cancel))});
+            seen.push_back(
+                { dialog->windowTitle(), QString::number(dialog->fileMode()), QString::number(dialog->acceptMode()),
+                  filters.join('|'), label(buttons->button(QDialogButtonBox::Open)),
+                  label(buttons->button(QDialogButtonBox::Save)), label(buttons->button(QDialogButtonBox::Cancel)) });
             dialog->findChild<QLineEdit *>("fileNameEdit")->setText(answer);
             QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
         };
@@ -106,11 +115,14 @@ TEST(QtSeams, TheWindowAsksDecodesAndSavesThroughTheRealBoxesAndDialogs)
         box(QMessageBox::Yes),
         fileDialog(input),
         fileDialog(folder.filePath("manca/uscita.txt")), // a missing folder is refused, the dialog stays
-        [&](QWidget *modal) { warning = qobject_cast<QMessageBox *>(modal)->text(), qobject_cast<QMessageBox *>(modal)->accept(); },
+        [&](QWidget *modal) {
+            warning = qobject_cast<QMessageBox *>(modal)->text(), qobject_cast<QMessageBox *>(modal)->accept();
+        },
         fileDialog(output),
         box(QMessageBox::Yes), // overwrite it?
         box(QMessageBox::Ok),
-        box(QMessageBox::Yes), // the second job: each filter tried, as the person picking it from the list, then cancelled
+        box(QMessageBox::Yes), // the second job: each filter tried, as the person picking it from the list, then
+                               // cancelled
         [&](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
             ASSERT_NE(dialog, nullptr);
@@ -128,7 +140,7 @@ TEST(QtSeams, TheWindowAsksDecodesAndSavesThroughTheRealBoxesAndDialogs)
                 combo->setCurrentIndex(i);
                 emit combo->activated(i);
                 static_cast<void>(QTest::qWaitFor([&] { return names() == listed.value(i); }, 3000));
-                seen.push_back({combo->itemText(i), names()});
+                seen.push_back({ combo->itemText(i), names() });
             }
             dialog->reject();
         },
@@ -141,27 +153,40 @@ TEST(QtSeams, TheWindowAsksDecodesAndSavesThroughTheRealBoxesAndDialogs)
     EXPECT_TRUE(warning.contains(folder.filePath("manca"))) << warning.toStdString();
     ASSERT_EQ(seen.size(), 10u);
 
-    const QString yesNo = italian ? "No/Sì" : "No/Yes", cancel = italian ? "Annulla" : "Cancel", plain = QString::number(Qt::PlainText);
+    const QString yesNo = italian ? "No/Sì" : "No/Yes", cancel = italian ? "Annulla" : "Cancel",
+                  plain = QString::number(Qt::PlainText);
     // The box shows a lone CR as a line break and reads no markup.
-    EXPECT_EQ(seen[0], (QStringList{"Conversione Printable",
-                                     "Il file selezionato in formato Printable verrà  decodificato e salvato in un altro file "
-                                     "il cui filename verrà specificato in un'apposita finestra di dialogo. \nSi desidera procedere?",
-                                     QString::number(QMessageBox::Question), plain, yesNo, "modal to the window"}));
-    EXPECT_EQ(seen[1], (QStringList{"Seleziona il file da decodificare...", QString::number(QFileDialog::ExistingFile),
-                                     QString::number(QFileDialog::AcceptOpen), "Codifica Printable (*.ptb)", italian ? "Apri" : "Open", "", cancel}));
-    const QStringList saveDialog{"Salva come...", QString::number(QFileDialog::AnyFile), QString::number(QFileDialog::AcceptSave),
-                                 "tutti i file (*.*)", "", italian ? "Salva" : "Save", cancel};
+    EXPECT_EQ(
+        seen[0],
+        (QStringList { "Conversione Printable",
+                       "Il file selezionato in formato Printable verrà  decodificato e salvato in un altro file "
+                       "il cui filename verrà specificato in un'apposita finestra di dialogo. \nSi desidera procedere?",
+                       QString::number(QMessageBox::Question), plain, yesNo, "modal to the window" }));
+    EXPECT_EQ(seen[1],
+              (QStringList { "Seleziona il file da decodificare...", QString::number(QFileDialog::ExistingFile),
+                             QString::number(QFileDialog::AcceptOpen), "Codifica Printable (*.ptb)",
+                             italian ? "Apri" : "Open", "", cancel }));
+    const QStringList saveDialog { "Salva come...",
+                                   QString::number(QFileDialog::AnyFile),
+                                   QString::number(QFileDialog::AcceptSave),
+                                   "tutti i file (*.*)",
+                                   "",
+                                   italian ? "Salva" : "Save",
+                                   cancel };
     EXPECT_EQ(seen[2], saveDialog);
     EXPECT_EQ(seen[3], saveDialog);
     EXPECT_TRUE(seen[4][4] == yesNo && seen[4][1].contains("uscita.txt")) << seen[4].join('|').toStdString();
-    EXPECT_EQ(seen[5], (QStringList{"Conversione", output.toUpper() + ": Decifrazione eseguita correttamente.",
-                                     QString::number(QMessageBox::Information), plain, "OK", "modal to the window"}));
-    EXPECT_EQ(seen[7], (QStringList{"File di Testo (*.txt)", listed[0]}));
-    EXPECT_EQ(seen[8], (QStringList{"Pagina HTML", listed[1]}));
-    EXPECT_EQ(seen[9], (QStringList{"Tutti i file (*.*)", listed[2]}));
+    EXPECT_EQ(seen[5],
+              (QStringList { "Conversione", output.toUpper() + ": Decifrazione eseguita correttamente.",
+                             QString::number(QMessageBox::Information), plain, "OK", "modal to the window" }));
+    EXPECT_EQ(seen[7], (QStringList { "File di Testo (*.txt)", listed[0] }));
+    EXPECT_EQ(seen[8], (QStringList { "Pagina HTML", listed[1] }));
+    EXPECT_EQ(seen[9], (QStringList { "Tutti i file (*.*)", listed[2] }));
 
-    ModalScript critical({box(QMessageBox::Ok)});
+    ModalScript critical({ box(QMessageBox::Ok) });
     QtMessageBoxes(&window).show("2: No such file", MessageStyle::Critical, "Errore");
     ASSERT_EQ(seen.size(), 11u);
-    EXPECT_EQ(seen[10], (QStringList{"Errore", "2: No such file", QString::number(QMessageBox::Critical), plain, "OK", "modal to the window"}));
+    EXPECT_EQ(seen[10],
+              (QStringList { "Errore", "2: No such file", QString::number(QMessageBox::Critical), plain, "OK",
+                             "modal to the window" }));
 }

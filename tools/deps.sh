@@ -10,6 +10,7 @@ dravolin_packages=(
   clang libclang-rt-14-dev
   python3 coreutils strace
   dpkg-dev file desktop-file-utils libxml2-utils
+  clang-format
 )
 
 install_missing_packages() {
@@ -45,6 +46,12 @@ test_build() {
   build_project "$@"
   QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$project_root/$1" --output-on-failure
+}
+
+# Fails when a C or C++ file in the tree differs from what clang-format makes of it.
+check_format() {
+  echo "=== format ==="
+  git -C "$project_root" ls-files '*.c' '*.cpp' '*.h' | (cd "$project_root" && xargs clang-format --dry-run --Werror)
 }
 
 project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
