@@ -1,11 +1,13 @@
 #include "frm_main.h"
 
-#include "conversion_jobs.h"
 #include "conversion_library.h"
-#include "job_frame.h"
+#include "file_drop.h"
+#include "file_jobs.h"
 #include "printable_text_box.h"
+#include "texts.h"
 
-#include <QEvent>
+#include <QCloseEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QPalette>
@@ -16,25 +18,8 @@
 
 namespace {
 
-// The form is designed in twips; 15 twips make one device-independent pixel.
-constexpr int kTwipsPerPixel = 15;
-
-constexpr int px(int twips)
-{
-    return twips / kTwipsPerPixel;
-}
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-const QString kCaption = QStringLiteral("Ostrevo di utilizzo di Dravolin.dll");
-constexpr int kClientWidthTwips = 8625;
-constexpr int kClientHeightTwips = 4185;
-
-// Enter on a focused button clicks it, as Space does; Qt leaves Enter to
-// default buttons, and this window has none.
+// Enter on a focused button clicks it, as Space does; Qt leaves Enter to default buttons, and this
+// window has none.
 class EnterClicksButton : public QObject {
 public:
     using QObject::QObject;
@@ -42,28 +27,24 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::KeyPress) {
-            const auto *key = static_cast<QKeyEvent *>(event);
-            // A held Enter must not click again: its repeats would reach the
-            // question box and answer it for the person.
-            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-                && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-                if (key->isAutoRepeat())
-                    return true;
-                if (auto *button = qobject_cast<QPushButton *>(watched)) {
-                    button->click();
-                    return true;
-                }
-            }
-        }
-        return QObject::eventFilter(watched, event);
+        if (event->type() != QEvent::KeyPress)
+            return QObject::eventFilter(watched, event);
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return QObject::eventFilter(watched, event);
+        // A held Enter must not click again: its repeats would reach the question box and answer
+        // it for the person.
+        if (!key->isAutoRepeat())
+            static_cast<QPushButton *>(watched)->click();
+        return true;
     }
 };
 
-QPushButton *makeButton(QWidget *parent, const QString &name, const QString &caption, const QRect &geometry)
+QPushButton *makeButton(QWidget *parent, const char *name, Text caption, const QRect &geometry)
 {
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(name);
+    auto *button = new QPushButton(text(caption), parent);
+    button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
     button->setAutoDefault(false);
     button->setDefault(false);
@@ -71,25 +52,27 @@ QPushButton *makeButton(QWidget *parent, const QString &name, const QString &cap
     return button;
 }
 
-QGroupBox *makeFrame(QWidget *parent, const QString &name, const QString &caption, const QRect &geometry)
+QGroupBox *makeFrame(QWidget *parent, const char *name, Text caption, const QRect &geometry)
 {
-    auto *frame = new QGroupBox(caption, parent);
-    frame->setObjectName(name);
+    auto *frame = new QGroupBox(text(caption), parent);
+    frame->setObjectName(QLatin1String(name));
     frame->setGeometry(geometry);
     frame->setFocusPolicy(Qt::NoFocus);
     return frame;
 }
 
-void makeTextBox(QPlainTextEdit *box, const QString &name, const QString &accessibleName, const QRect &geometry)
+template <typename Box> Box *makeTextBox(QWidget *parent, const char *name, Text accessibleName, const QRect &geometry)
 {
-    box->setObjectName(name);
-    box->setAccessibleName(accessibleName);
+    auto *box = new Box(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setAccessibleName(text(accessibleName));
     box->setGeometry(geometry);
     box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     box->setTabChangesFocus(true);
     box->setFocusPolicy(Qt::StrongFocus);
+    return box;
 }
 
 } // namespace
@@ -100,21 +83,23 @@ FrmMain::FrmMain(QWidget *parent)
                   | Qt::MSWindowsFixedSizeDialogHint)
     , Dialog(this)
     , m_ownMessages(this)
+    , m_ownWork(this)
     , m_ownLibrary(std::make_unique<ConversionLibrary>())
     , m_dialog(&Dialog)
     , m_messages(&m_ownMessages)
+    , m_work(&m_ownWork)
     , m_library(m_ownLibrary.get())
 {
     setObjectName(QStringLiteral("FrmMain"));
-    setWindowTitle(kCaption);
-    setFixedSize(px(kClientWidthTwips), px(kClientHeightTwips));
-    // A tool window does not end the program on closing by default; this one
-    // is the whole program.
+    setWindowTitle(text(Text::WindowTitle));
+    setFixedSize(575, 279);
+    // A tool window does not end the program on closing by default; this one is the whole program.
     setAttribute(Qt::WA_QuitOnClose, true);
 
     createControls();
     arrangeTabOrder();
     connectHandlers();
+    acceptFileDrops();
     txtTesto->setFocus(Qt::OtherFocusReason);
     centreOnScreen();
     Form_Load();
@@ -128,6 +113,11 @@ void FrmMain::setInteraction(FileRequester &dialog, MessageBoxes &messages)
     m_messages = &messages;
 }
 
+void FrmMain::setWorkRunner(WorkRunner &work)
+{
+    m_work = &work;
+}
+
 void FrmMain::setLibrary(ConversionLibrary &library)
 {
     m_library = &library;
@@ -135,36 +125,23 @@ void FrmMain::setLibrary(ConversionLibrary &library)
 
 void FrmMain::createControls()
 {
-    // Creation order as on the form.
-    Frame2 = makeFrame(this, QStringLiteral("Frame2"), QStringLiteral("Codifica Printable"),
-                       twipsRect(315, 2430, 3795, 1275));
-    cmdConvPrintable = makeButton(Frame2, QStringLiteral("cmdConvPrintable"), QStringLiteral("Converti"),
-                                  twipsRect(495, 405, 1215, 495));
-    cmdDecPrintable = makeButton(Frame2, QStringLiteral("cmdDecPrintable"), QStringLiteral("Decodifica"),
-                                 twipsRect(2115, 405, 1215, 495));
+    // In this order, so that the controls stack as designed; positions inside a frame are the frame's.
+    Frame2 = makeFrame(this, "Frame2", Text::PrintableFrameCaption, { 21, 162, 253, 85 });
+    cmdConvPrintable = makeButton(Frame2, "cmdConvPrintable", Text::EncodeCaption, { 33, 27, 81, 33 });
+    cmdDecPrintable = makeButton(Frame2, "cmdDecPrintable", Text::DecodeCaption, { 141, 27, 81, 33 });
+    txtConversione
+        = makeTextBox<PrintableTextBox>(this, "txtConversione", Text::ConvertedTextName, { 291, 159, 281, 115 });
+    Frame1 = makeFrame(this, "Frame1", Text::Mime64FrameCaption, { 21, 27, 256, 85 });
+    cmdDecifra = makeButton(Frame1, "cmdDecifra", Text::DecodeCaption, { 144, 30, 81, 33 });
+    cmdConverti = makeButton(Frame1, "cmdConverti", Text::EncodeCaption, { 36, 30, 81, 33 });
+    cmdPrintable = makeButton(this, "cmdPrintable", Text::TypedConversionCaption, { 291, 126, 281, 33 });
+    txtTesto = makeTextBox<QPlainTextEdit>(this, "txtTesto", Text::TypedTextName, { 291, 9, 281, 115 });
 
-    txtConversione = new PrintableTextBox(this);
-    makeTextBox(txtConversione, QStringLiteral("txtConversione"), QStringLiteral("Testo convertito in Printable"),
-                twipsRect(4365, 2385, 4215, 1725));
     txtConversione->setReadOnly(true);
     txtConversione->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     QPalette buttonFace = txtConversione->palette();
     buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
     txtConversione->setPalette(buttonFace);
-
-    Frame1
-        = makeFrame(this, QStringLiteral("Frame1"), QStringLiteral("Codifica Mime64"), twipsRect(315, 405, 3840, 1275));
-    cmdDecifra = makeButton(Frame1, QStringLiteral("cmdDecifra"), QStringLiteral("Decodifica"),
-                            twipsRect(2160, 450, 1215, 495));
-    cmdConverti
-        = makeButton(Frame1, QStringLiteral("cmdConverti"), QStringLiteral("Converti"), twipsRect(540, 450, 1215, 495));
-
-    cmdPrintable = makeButton(this, QStringLiteral("cmdPrintable"), QStringLiteral("Cod. Printable"),
-                              twipsRect(4365, 1890, 4215, 495));
-
-    txtTesto = new QPlainTextEdit(this);
-    makeTextBox(txtTesto, QStringLiteral("txtTesto"), QStringLiteral("Testo da convertire"),
-                twipsRect(4365, 135, 4215, 1725));
 
     auto *enterClicks = new EnterClicksButton(this);
     for (QPushButton *button : { cmdConvPrintable, cmdDecPrintable, cmdDecifra, cmdConverti, cmdPrintable })
@@ -175,7 +152,7 @@ void FrmMain::arrangeTabOrder()
 {
     QWidget *const order[] = { txtTesto,       cmdPrintable,    cmdConverti,      cmdDecifra,
                                txtConversione, cmdDecPrintable, cmdConvPrintable, txtTesto };
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
@@ -186,6 +163,20 @@ void FrmMain::connectHandlers()
     connect(cmdConvPrintable, &QPushButton::clicked, this, &FrmMain::cmdConvPrintable_Click);
     connect(cmdDecPrintable, &QPushButton::clicked, this, &FrmMain::cmdDecPrintable_Click);
     connect(cmdPrintable, &QPushButton::clicked, this, &FrmMain::cmdPrintable_Click);
+}
+
+void FrmMain::acceptFileDrops()
+{
+    const std::pair<QPushButton *, const FileJob *> targets[] = {
+        { cmdConverti, &ConvertiFileMime64 },
+        { cmdDecifra, &DecifraFileMime64 },
+        { cmdConvPrintable, &ConvertiFilePrintable },
+        { cmdDecPrintable, &DecifraFilePrintable },
+    };
+    for (const auto &[button, job] : targets)
+        new FileDrop(
+            button, [this] { return !m_jobRunning; },
+            [this, job = job](const QString &file) { startFileJob(*job, file); });
 }
 
 void FrmMain::centreOnScreen()
@@ -203,74 +194,81 @@ void FrmMain::Form_Load()
     RipristinaCartella();
 }
 
-bool FrmMain::confirmed(const QString &prompt, const QString &title)
+QStringList FrmMain::openFiles(const QStringList &paths)
 {
-    return m_messages->show(prompt, MessageStyle::YesNoQuestion, title) != MessageAnswer::No;
+    QStringList refused;
+    for (const QString &path : paths) {
+        const QString file = QFileInfo(path).absoluteFilePath();
+        if (path.endsWith(QLatin1String(".m64"), Qt::CaseInsensitive))
+            QMetaObject::invokeMethod(
+                this, [this, file] { startFileJob(DecifraFileMime64, file); }, Qt::QueuedConnection);
+        else if (path.endsWith(QLatin1String(".ptb"), Qt::CaseInsensitive))
+            QMetaObject::invokeMethod(
+                this, [this, file] { startFileJob(DecifraFilePrintable, file); }, Qt::QueuedConnection);
+        else
+            refused << path;
+    }
+    return refused;
 }
 
-JobContext FrmMain::jobContext()
+void FrmMain::startFileJob(const FileJob &job, const QString &input)
 {
-    return JobContext { *m_dialog, *m_messages, *m_library };
+    // The window stays live while a job works: nothing else starts meanwhile.
+    if (m_jobRunning)
+        return;
+    m_jobRunning = true;
+    JobRunner runner(*m_dialog, *m_messages, *m_work, *m_library);
+    if (runner.confirmed(job))
+        runner.run(job, input);
+    m_jobRunning = false;
+    if (m_closeAfterJob)
+        close();
+}
+
+void FrmMain::closeEvent(QCloseEvent *event)
+{
+    if (!m_jobRunning)
+        return QWidget::closeEvent(event);
+    // The job stops at its next step, leaving nothing written; the window closes after it.
+    m_closeAfterJob = true;
+    m_ownWork.cancel();
+    event->ignore();
 }
 
 void FrmMain::cmdConverti_Click()
 {
-    const QString prompt = QStringLiteral("Il file codificato verrà salvato nella ")
-        + QStringLiteral("stessa cartella del file selezionato con ")
-        + QStringLiteral("l'aggiunta dell'estensione .m64. Si desidera procedere?");
-    if (!confirmed(prompt, QStringLiteral("Conversione Mime64")))
-        return;
-    JobContext context = jobContext();
-    ConvertiFileMime64(context);
+    startFileJob(ConvertiFileMime64);
 }
 
 void FrmMain::cmdConvPrintable_Click()
 {
-    const QString prompt = QStringLiteral("Il file codificato verrà salvato nella stessa ")
-        + QStringLiteral("cartella del file selezionato con l'aggiunta ")
-        + QStringLiteral("dell'estensione .ptb. Si desidera procedere?");
-    if (!confirmed(prompt, QStringLiteral("Codifica Printable")))
-        return;
-    JobContext context = jobContext();
-    ConvertiFilePrintable(context);
+    startFileJob(ConvertiFilePrintable);
 }
 
 void FrmMain::cmdDecifra_Click()
 {
-    const QString prompt = QStringLiteral("Il file selezionato in formato Mime64 verrà ")
-        + QStringLiteral(" decodificato e salvato in un altro file il ")
-        + QStringLiteral("cui filename verrà specificato in un'apposita ") + QStringLiteral("finestra di dialogo. ")
-        + QStringLiteral("\r") + QStringLiteral("Si desidera procedere?");
-    if (!confirmed(prompt, QStringLiteral("Conversione Mime64")))
-        return;
-    JobContext context = jobContext();
-    DecifraFileMime64(context);
+    startFileJob(DecifraFileMime64);
 }
 
 void FrmMain::cmdDecPrintable_Click()
 {
-    const QString prompt = QStringLiteral("Il file selezionato in formato Printable verrà ")
-        + QStringLiteral(" decodificato e salvato in un altro file il cui filename ")
-        + QStringLiteral("verrà specificato in un'apposita finestra di dialogo. ") + QStringLiteral("\r")
-        + QStringLiteral("Si desidera procedere?");
-    if (!confirmed(prompt, QStringLiteral("Conversione Printable")))
-        return;
-    JobContext context = jobContext();
-    DecifraFilePrintable(context);
+    startFileJob(DecifraFilePrintable);
 }
 
 void FrmMain::cmdPrintable_Click()
 {
-    // No frame of its own in the design; a failing library is reported like a
-    // job's failure and the window carries on.
-    runJob(*m_messages, [this] { txtConversione->setPrintableText(printableFormOfTyped(*m_library, typedText())); });
+    if (m_jobRunning)
+        return;
+    JobRunner runner(*m_dialog, *m_messages, *m_work, *m_library);
+    if (const std::optional<QString> printable = runner.printableFormOfTyped(typedText()))
+        txtConversione->setPrintableText(*printable);
 }
 
 QString FrmMain::typedText() const
 {
-    // A text box's text carries CR LF line breaks, the form Printable's hard
-    // line breaks take. toPlainText() is avoided: it turns non-breaking blanks
-    // into plain ones, which the conversion would then trim or encode wrongly.
+    // A text box's text carries CR LF line breaks, the form Printable's hard line breaks take.
+    // toPlainText() is avoided: it turns non-breaking blanks into plain ones, which the conversion
+    // would then trim or encode wrongly.
     QString text = txtTesto->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
     text.replace(QChar::LineSeparator, QLatin1String("\r\n"));

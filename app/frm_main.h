@@ -1,22 +1,22 @@
 #pragma once
-// FrmMain, the program's one window: its controls laid out as designed, the
-// file dialog and message boxes it owns, and the five click handlers.
+// FrmMain, the program's one window: its controls, the file dialog, message boxes and work runner
+// it owns, and the five click handlers.
 
 #include "qt_file_dialog.h"
 #include "qt_message_boxes.h"
+#include "qt_work_runner.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
 
 class ConversionLibrary;
-class FileRequester;
-class MessageBoxes;
 class PrintableTextBox;
 class QGroupBox;
 class QPlainTextEdit;
 class QPushButton;
-struct JobContext;
+struct FileJob;
 
 class FrmMain : public QWidget {
     Q_OBJECT
@@ -25,13 +25,19 @@ public:
     explicit FrmMain(QWidget *parent = nullptr);
     ~FrmMain() override;
 
-    // Tests script the person: the jobs then ask these instead of Dialog and
-    // the window's own boxes. Borrowed, not owned; they must outlive the window.
+    // Tests script the person and the work: the jobs then use these instead of the window's own.
+    // Borrowed, not owned; they must outlive the window.
     void setInteraction(FileRequester &dialog, MessageBoxes &messages);
-    // Tests may give their own library; borrowed, as above.
+    void setWorkRunner(WorkRunner &work);
     void setLibrary(ConversionLibrary &library);
 
-    // The controls, named as on the form; owned by the window.
+    // Decodes each file named at start-up, one after another, as if dropped on its kind's
+    // "Decodifica"; returns the arguments that name no such file.
+    QStringList openFiles(const QStringList &paths);
+    // True while a job runs: nothing else may start meanwhile.
+    bool jobRunning() const { return m_jobRunning; }
+
+    // The controls, owned by the window.
     QGroupBox *Frame2 = nullptr;
     QPushButton *cmdConvPrintable = nullptr;
     QPushButton *cmdDecPrintable = nullptr;
@@ -51,21 +57,28 @@ public slots:
     void cmdDecPrintable_Click();
     void cmdPrintable_Click();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void Form_Load();
     void createControls();
     void arrangeTabOrder();
     void connectHandlers();
+    void acceptFileDrops();
     void centreOnScreen();
-    // Asks prompt under title (Yes/No); true unless the answer is No.
-    bool confirmed(const QString &prompt, const QString &title);
-    JobContext jobContext();
+    // Confirms job, then runs it: with input as its file, or asking for one.
+    void startFileJob(const FileJob &job, const QString &input = {});
     // txtTesto's text as typed: non-breaking blanks kept, line breaks as CR LF.
     QString typedText() const;
 
     QtMessageBoxes m_ownMessages;
+    QtWorkRunner m_ownWork;
     std::unique_ptr<ConversionLibrary> m_ownLibrary;
     FileRequester *m_dialog;
     MessageBoxes *m_messages;
+    WorkRunner *m_work;
     ConversionLibrary *m_library;
+    bool m_jobRunning = false;
+    bool m_closeAfterJob = false;
 };

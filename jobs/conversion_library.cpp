@@ -1,9 +1,11 @@
 #include "conversion_library.h"
 
-#include "dravolin.h"
 #include "job_errors.h"
 #include "os_files.h"
 
+#include <QFile>
+
+#include <cerrno>
 #include <climits>
 
 #include <dlfcn.h>
@@ -14,28 +16,10 @@ namespace {
 constexpr const char *kBuildName = "libdravolin.so";
 constexpr const char *kSoname = "libdravolin.so.1";
 
-using AllocaTestoFunction = decltype(&::AllocaTesto);
-using LunghezzaTestoFunction = decltype(&::LunghezzaTesto);
-using ConvertiMime64Function = decltype(&::ConvertiMime64);
-using DecifraMime64Function = decltype(&::DecifraMime64);
-using ConvertiPrintableFunction = decltype(&::ConvertiPrintable);
-using DecifraPrintableFunction = decltype(&::DecifraPrintable);
-
-template <typename Function> Function as(void *symbol)
-{
-    return reinterpret_cast<Function>(symbol);
-}
-
-QString lastDlError()
-{
-    const char *text = ::dlerror();
-    return QString::fromLocal8Bit(text != nullptr ? text : "");
-}
-
 std::int32_t checkedCount(std::size_t count)
 {
     if (count > static_cast<std::size_t>(INT32_MAX))
-        throw jobFailure(JobFailure::TextTooLarge);
+        throw jobFailure(JobFailure::TypedTextTooLarge);
     return static_cast<std::int32_t>(count);
 }
 
@@ -44,7 +28,7 @@ std::int32_t checkedCount(std::size_t count)
 ConversionLibrary::ConversionLibrary() = default;
 
 ConversionLibrary::ConversionLibrary(const QString &libraryPath)
-    : m_explicitPath(libraryPath.toLocal8Bit().toStdString())
+    : m_explicitPath(QFile::encodeName(libraryPath).toStdString())
 {
 }
 
@@ -58,92 +42,116 @@ void *ConversionLibrary::handle()
 {
     if (m_handle != nullptr)
         return m_handle;
-    if (!m_explicitPath.empty())
-        return open(m_explicitPath);
-
-    const std::string folder = ownFolder();
-    const std::string candidates[] = {
-        folder + "/" + kBuildName,
-        folder + "/../lib/" + kSoname,
-        folder + "/../lib/x86_64-linux-gnu/" + kSoname,
-    };
-    // A library that is there but cannot load is the one to tell about.
-    for (const std::string &candidate : candidates)
-        if (!folder.empty() && ::access(candidate.c_str(), F_OK) == 0)
-            return open(candidate);
-    return open(kSoname);
-}
-
-void *ConversionLibrary::open(const std::string &path)
-{
+    std::string path = m_explicitPath.empty() ? kSoname : m_explicitPath;
+    if (const std::string folder = ownFolder(); m_explicitPath.empty() && !folder.empty()) {
+        // A library that is there but cannot load is the one to tell about.
+        for (const std::string &candidate : { folder + "/" + kBuildName, folder + "/../lib/" + kSoname,
+                                              folder + "/../lib/x86_64-linux-gnu/" + kSoname }) {
+            if (::access(candidate.c_str(), F_OK) == 0) {
+                path = candidate;
+                break;
+            }
+        }
+    }
     m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (m_handle == nullptr)
-        throw jobFailure(JobFailure::LibraryMissing, QString::fromLocal8Bit(path.c_str()), lastDlError());
+    if (m_handle == nullptr) {
+        const char *why = ::dlerror();
+        throw jobFailure(JobFailure::LibraryMissing, QFile::decodeName(path.c_str()),
+                         QString::fromLocal8Bit(why != nullptr ? why : ""));
+    }
     m_loadedPath = path;
     return m_handle;
 }
 
-void *ConversionLibrary::function(const char *name, void *&cache)
+void *ConversionLibrary::symbol(const char *name)
 {
-    if (cache != nullptr)
-        return cache;
     void *library = handle();
-    ::dlerror();
-    cache = ::dlsym(library, name);
-    if (cache == nullptr)
-        throw jobFailure(JobFailure::FunctionMissing, QString::fromLatin1(name),
-                         QString::fromLocal8Bit(m_loadedPath.c_str()));
-    return cache;
+    if (void *found = ::dlsym(library, name))
+        return found;
+    throw jobFailure(JobFailure::FunctionMissing, QString::fromLatin1(name), QFile::decodeName(m_loadedPath.c_str()));
 }
 
-void ConversionLibrary::resolveTextHelpers()
+template <typename Function> Function ConversionLibrary::resolve(Function Functions::*slot, const char *name)
 {
-    // Looked up before a text is produced, so a produced text is always freed.
-    function("LiberaTesto", m_liberaTesto);
-    function("LunghezzaTesto", m_lunghezzaTesto);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_functions.*slot == nullptr) {
+        auto *function = reinterpret_cast<Function>(symbol(name));
+        if (m_functions.liberaTesto == nullptr)
+            m_functions.liberaTesto = reinterpret_cast<decltype(&::LiberaTesto)>(symbol("LiberaTesto"));
+        if (m_functions.lunghezzaTesto == nullptr)
+            m_functions.lunghezzaTesto = reinterpret_cast<decltype(&::LunghezzaTesto)>(symbol("LunghezzaTesto"));
+        m_functions.*slot = function;
+    }
+    return m_functions.*slot;
 }
 
-LibraryText ConversionLibrary::wrap(char *text, const char *producer)
+LibraryText ConversionLibrary::own(char *text, const char *producer)
 {
     if (text == nullptr)
         throw jobFailure(JobFailure::NoResult, QString::fromLatin1(producer));
-    const auto length = as<LunghezzaTestoFunction>(m_lunghezzaTesto)(text);
-    LibraryText owned(text, length < 0 ? 0 : static_cast<std::size_t>(length), as<LiberaTestoFunction>(m_liberaTesto));
+    const std::int32_t length = m_functions.lunghezzaTesto(text);
+    LibraryText owned(text, length < 0 ? 0 : static_cast<std::size_t>(length), m_functions.liberaTesto);
     if (length < 0)
         throw jobFailure(JobFailure::NoResult, QString::fromLatin1(producer));
     return owned;
 }
 
+void ConversionLibrary::require(LibraryFunction function)
+{
+    switch (function) {
+    case LibraryFunction::ConvertiMime64:
+        resolve(&Functions::convertiMime64, "ConvertiMime64");
+        break;
+    case LibraryFunction::DecifraMime64:
+        resolve(&Functions::decifraMime64, "DecifraMime64");
+        break;
+    case LibraryFunction::ConvertiPrintable:
+        resolve(&Functions::convertiPrintable, "ConvertiPrintable");
+        break;
+    case LibraryFunction::DecifraPrintable:
+        resolve(&Functions::decifraPrintable, "DecifraPrintable");
+        break;
+    }
+}
+
 LibraryText ConversionLibrary::AllocaTesto(const char *bytes, std::size_t length)
 {
-    const auto allocate = as<AllocaTestoFunction>(function("AllocaTesto", m_allocaTesto));
-    resolveTextHelpers();
-    return wrap(allocate(bytes, checkedCount(length)), "AllocaTesto");
+    const auto allocate = resolve(&Functions::allocaTesto, "AllocaTesto");
+    return own(allocate(bytes, checkedCount(length)), "AllocaTesto");
 }
 
-LibraryText ConversionLibrary::ConvertiMime64(const std::uint8_t *bytes, std::size_t count)
+LibraryText ConversionLibrary::ConvertiMime64(const char *bytes, std::size_t count)
 {
-    const auto convert = as<ConvertiMime64Function>(function("ConvertiMime64", m_convertiMime64));
-    resolveTextHelpers();
-    return wrap(convert(bytes, checkedCount(count), 1), "ConvertiMime64");
+    const auto convert = resolve(&Functions::convertiMime64, "ConvertiMime64");
+    constexpr std::int32_t kLinesOf76 = 1;
+    return own(convert(reinterpret_cast<const std::uint8_t *>(bytes), checkedCount(count), kLinesOf76),
+               "ConvertiMime64");
 }
 
-std::int32_t ConversionLibrary::DecifraMime64(const LibraryText &text, std::uint8_t *buffer, std::size_t capacity)
+std::optional<LibraryText> ConversionLibrary::DecifraMime64(const LibraryText &text)
 {
-    const auto decode = as<DecifraMime64Function>(function("DecifraMime64", m_decifraMime64));
-    return decode(text.data(), buffer, checkedCount(capacity));
+    const auto decode = resolve(&Functions::decifraMime64, "DecifraMime64");
+    // Decoding never yields more bytes than the text has characters, so the library has all the
+    // room it can need: running short can only mean it failed inside.
+    LibraryText bytes = AllocaTesto(nullptr, text.size());
+    const std::int32_t count
+        = decode(text.data(), reinterpret_cast<std::uint8_t *>(bytes.data()), checkedCount(bytes.size()));
+    if (count == -1)
+        return std::nullopt;
+    if (count < 0)
+        throw osFailure(ENOMEM);
+    bytes.shrink(static_cast<std::size_t>(count));
+    return bytes;
 }
 
 LibraryText ConversionLibrary::ConvertiPrintable(const LibraryText &text)
 {
-    const auto convert = as<ConvertiPrintableFunction>(function("ConvertiPrintable", m_convertiPrintable));
-    resolveTextHelpers();
-    return wrap(convert(text.data()), "ConvertiPrintable");
+    const auto convert = resolve(&Functions::convertiPrintable, "ConvertiPrintable");
+    return own(convert(text.data()), "ConvertiPrintable");
 }
 
 LibraryText ConversionLibrary::DecifraPrintable(const LibraryText &text)
 {
-    const auto decode = as<DecifraPrintableFunction>(function("DecifraPrintable", m_decifraPrintable));
-    resolveTextHelpers();
-    return wrap(decode(text.data()), "DecifraPrintable");
+    const auto decode = resolve(&Functions::decifraPrintable, "DecifraPrintable");
+    return own(decode(text.data()), "DecifraPrintable");
 }

@@ -3,10 +3,6 @@
 #include "job_errors.h"
 #include "user_interaction.h"
 
-#include <QCoreApplication>
-#include <QCursor>
-#include <QGuiApplication>
-
 #include <cerrno>
 #include <new>
 
@@ -17,7 +13,7 @@ void show(MessageBoxes &messages, const JobError &failure)
     if (failure.number() == kCancelledErrorNumber)
         return;
     messages.show(QString::number(failure.number()) + QLatin1String(": ") + failure.description(),
-                  MessageStyle::Critical, QStringLiteral("Errore"));
+                  MessageStyle::Critical, text(Text::ErrorTitle));
 }
 
 } // namespace
@@ -30,7 +26,7 @@ void runJob(MessageBoxes &messages, const std::function<void()> &job)
     } catch (const JobError &error) {
         show(messages, error);
     } catch (const std::bad_alloc &) {
-        // A buffer the size of a large file may not fit: report it like the OS would.
+        // A buffer the size of a large file may not fit: report it as the OS would.
         show(messages, osFailure(ENOMEM));
     } catch (const std::exception &error) {
         show(messages, jobFailure(JobFailure::Unexpected, QString::fromLocal8Bit(error.what())));
@@ -39,16 +35,12 @@ void runJob(MessageBoxes &messages, const std::function<void()> &job)
     }
 }
 
-BusyCursor::BusyCursor()
+void DirectWorkRunner::run(const QString &, const std::function<void(WorkProgress &)> &work)
 {
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr) {
-        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-        m_active = true;
-    }
-}
-
-BusyCursor::~BusyCursor()
-{
-    if (m_active)
-        QGuiApplication::restoreOverrideCursor();
+    class Unwatched : public WorkProgress {
+        void begin(WorkStep) override { }
+        void advance(std::uint64_t, std::uint64_t) override { }
+        void stopIfCancelled() override { }
+    } progress;
+    work(progress);
 }

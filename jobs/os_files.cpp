@@ -1,120 +1,112 @@
 #include "os_files.h"
 
 #include "job_errors.h"
+#include "user_interaction.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
+#include <memory>
 #include <optional>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
-{
-    if (this != &other) {
-        reset();
-        m_fd = other.release();
-    }
-    return *this;
-}
-
-int UniqueFd::release()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void UniqueFd::reset()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
-int UniqueFd::close()
-{
-    if (m_fd < 0)
-        return 0;
-    // On Linux the descriptor is gone even when close fails: never retry it.
-    const int result = ::close(m_fd);
-    m_fd = -1;
-    return result == 0 ? 0 : errno;
-}
-
-void MappedBytesDeleter::operator()(std::uint8_t *bytes) const
-{
-    if (bytes != nullptr)
-        ::munmap(bytes, length);
-}
-
-ByteBuffer makeByteBuffer(std::size_t size)
-{
-    // A whole file's worth of small pages costs a fault each (a tenth of a
-    // second or more per 256 MiB); huge pages cut that to one fault per 2 MiB.
-    // A length in whole huge pages lets the kernel align the mapping for them.
-    // Untouched pages never become resident, so nothing is reserved up front.
-    constexpr std::size_t kHugePage = std::size_t { 2 } << 20;
-    std::size_t length = size == 0 ? 1 : size;
-    if (length >= kHugePage && length <= SIZE_MAX - kHugePage)
-        length = (length + kHugePage - 1) / kHugePage * kHugePage;
-    void *memory = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (memory == MAP_FAILED)
-        throw osFailure(ENOMEM);
-    if (length >= kHugePage) {
-        // Only advice: without huge pages the buffer works the same.
-        ::madvise(memory, length, MADV_HUGEPAGE);
-    }
-    ByteBuffer buffer;
-    buffer.data = std::unique_ptr<std::uint8_t[], MappedBytesDeleter>(static_cast<std::uint8_t *>(memory),
-                                                                      MappedBytesDeleter { length });
-    buffer.size = size;
-    return buffer;
-}
-
 namespace {
+
+// Reads and writes go in chunks so that progress shows and a cancel is heard between them.
+constexpr std::size_t kChunkBytes = std::size_t { 8 } << 20;
+
+ReplaceHooksForTesting g_hooks;
+
+// An open file descriptor, closed when it goes out of scope.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1)
+        : m_fd(fd)
+    {
+    }
+    ~UniqueFd() { close(); }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+
+    int get() const { return m_fd; }
+    void reset(int fd)
+    {
+        close();
+        m_fd = fd;
+    }
+    bool valid() const { return m_fd >= 0; }
+    // Closes now and gives the close's own errno, or 0: NFS reports late write errors here. On
+    // Linux the descriptor is gone even when close fails, so it is never retried.
+    int close()
+    {
+        const int result = m_fd >= 0 ? ::close(m_fd) : 0;
+        m_fd = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+private:
+    int m_fd;
+};
 
 std::string encodedPath(const QString &path)
 {
-    return path.toLocal8Bit().toStdString();
-}
-
-NotOrdinaryReason reasonFor(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return NotOrdinaryReason::Directory;
-    if (S_ISLNK(mode))
-        return NotOrdinaryReason::SymbolicLink;
-    if (S_ISFIFO(mode))
-        return NotOrdinaryReason::Fifo;
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return NotOrdinaryReason::Device;
-    if (S_ISSOCK(mode))
-        return NotOrdinaryReason::Socket;
-    return NotOrdinaryReason::Other;
+    return QFile::encodeName(path).toStdString();
 }
 
 JobError notOrdinary(const QString &path, mode_t mode)
 {
-    return jobFailure(JobFailure::NotOrdinaryFile, path, notOrdinaryReasonText(reasonFor(mode)));
+    Text why = Text::IsSpecial;
+    if (S_ISDIR(mode))
+        why = Text::IsFolder;
+    else if (S_ISLNK(mode))
+        why = Text::IsSymbolicLink;
+    else if (S_ISFIFO(mode))
+        why = Text::IsFifo;
+    else if (S_ISCHR(mode) || S_ISBLK(mode))
+        why = Text::IsDevice;
+    else if (S_ISSOCK(mode))
+        why = Text::IsSocket;
+    return jobFailure(JobFailure::NotOrdinaryFile, path, text(why));
+}
+
+void readAll(int fd, char *target, std::size_t size, const QString &path, WorkProgress *progress)
+{
+    for (std::size_t done = 0; done < size;) {
+        if (progress)
+            progress->advance(done, size);
+        const ssize_t got = ::read(fd, target + done, std::min(kChunkBytes, size - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw osFailure(errno);
+        if (got == 0)
+            throw jobFailure(JobFailure::InputChanged, path);
+        done += static_cast<std::size_t>(got);
+    }
+    // A file still growing would be cut short without a word.
+    char beyond;
+    ssize_t got;
+    while ((got = ::read(fd, &beyond, 1)) < 0 && errno == EINTR) { }
+    if (got < 0)
+        throw osFailure(errno);
+    if (got > 0)
+        throw jobFailure(JobFailure::InputChanged, path);
 }
 
 } // namespace
 
-void readWholeFile(const QString &path, const std::function<char *(std::size_t size)> &room)
+void readWholeFile(const QString &path, const std::function<char *(std::size_t size)> &room, WorkProgress *progress)
 {
-    const std::string name = encodedPath(path);
-    // O_NONBLOCK so that a FIFO chosen by mistake cannot hang the window.
-    UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // O_NONBLOCK so that a FIFO chosen by mistake cannot hang the job.
+    UniqueFd file(::open(encodedPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!file.valid())
         throw osFailure(errno);
     struct stat info { };
@@ -125,65 +117,30 @@ void readWholeFile(const QString &path, const std::function<char *(std::size_t s
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (size > kLargestInput)
         throw jobFailure(JobFailure::InputTooLarge, path);
-
-    char *target = room(static_cast<std::size_t>(size));
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::read(file.get(), target + done, static_cast<std::size_t>(size) - done);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw osFailure(errno);
-        }
-        if (got == 0)
-            throw jobFailure(JobFailure::InputChanged, path);
-        done += static_cast<std::size_t>(got);
-    }
-    // A file still growing would be cut short without a word.
-    char beyond;
-    while (true) {
-        const ssize_t got = ::read(file.get(), &beyond, 1);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw osFailure(errno);
-        if (got > 0)
-            throw jobFailure(JobFailure::InputChanged, path);
-        break;
-    }
+    readAll(file.get(), room(static_cast<std::size_t>(size)), static_cast<std::size_t>(size), path, progress);
+    if (progress)
+        progress->advance(size, size);
     if (const int error = file.close(); error != 0)
         throw osFailure(error);
 }
 
 namespace {
 
-int g_writeFailure = 0;
-std::size_t g_writeFailureAfter = 0;
-
-// write(2) for replacement files, where the test hook can cut in.
-ssize_t writeSome(int fd, const char *data, std::size_t size, std::size_t writtenSoFar)
-{
-    if (g_writeFailure != 0) {
-        if (writtenSoFar >= g_writeFailureAfter) {
-            errno = g_writeFailure;
-            return -1;
-        }
-        size = std::min(size, g_writeFailureAfter - writtenSoFar);
-    }
-    return ::write(fd, data, size);
-}
-
 // Writes everything, through short writes and signals; 0 or the errno.
-int writeAll(int fd, const char *data, std::size_t size)
+int writeAll(int fd, const char *data, std::size_t size, WorkProgress *progress)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t put = writeSome(fd, data + done, size - done, done);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
+    const std::size_t chunk = g_hooks.chunkBytes != 0 ? g_hooks.chunkBytes : kChunkBytes;
+    for (std::size_t done = 0; done < size;) {
+        if (progress)
+            progress->advance(done, size);
+        if (g_hooks.beforeWrite)
+            if (const int error = g_hooks.beforeWrite(done); error != 0)
+                return error;
+        const ssize_t put = ::write(fd, data + done, std::min(chunk, size - done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0)
             return errno;
-        }
         if (put == 0)
             return EIO;
         done += static_cast<std::size_t>(put);
@@ -215,23 +172,40 @@ std::string folderOf(const std::string &name)
     const std::size_t slash = name.rfind('/');
     if (slash == std::string::npos)
         return ".";
-    if (slash == 0)
-        return "/";
-    return name.substr(0, slash);
+    return slash == 0 ? "/" : name.substr(0, slash);
 }
 
-// The temporary file, removed again unless it was renamed into place.
-class TemporaryFile {
+std::string randomName(const std::string &folder)
+{
+    static unsigned long long fallback = 0;
+    unsigned long long value = 0;
+    if (::getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value))
+        value = (static_cast<unsigned long long>(::getpid()) << 32) ^ ++fallback
+            ^ static_cast<unsigned long long>(::time(nullptr));
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", value);
+    return folder + "/.dravolin-" + suffix + ".tmp";
+}
+
+// The new content on its way in: an unnamed file where the file system has them, else a hidden
+// named one. Whatever name it has is removed again unless it was renamed into place.
+class Replacement {
 public:
-    // mode as for open(2): the kernel applies the umask and any default ACL.
-    TemporaryFile(const std::string &folder, mode_t mode)
+    Replacement(const std::string &folder, mode_t mode, bool unnamed)
+        : m_folder(folder)
     {
+        if (unnamed) {
+            m_fd.reset(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+            if (m_fd.valid())
+                return;
+            if (errno != EOPNOTSUPP && errno != EISDIR)
+                throw osFailure(errno);
+        }
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = folder + "/.dravolin-" + randomSuffix() + ".tmp";
+            const std::string candidate = randomName(folder);
             // Created exclusively: never someone else's file, nor a link.
-            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-            if (fd >= 0) {
-                m_fd = UniqueFd(fd);
+            m_fd.reset(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+            if (m_fd.valid()) {
                 m_name = candidate;
                 return;
             }
@@ -240,79 +214,109 @@ public:
         }
         throw osFailure(EEXIST);
     }
-    ~TemporaryFile()
+    ~Replacement()
     {
-        m_fd.reset();
+        m_fd.close();
         if (!m_name.empty())
             ::unlink(m_name.c_str());
     }
-    TemporaryFile(const TemporaryFile &) = delete;
-    TemporaryFile &operator=(const TemporaryFile &) = delete;
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
 
-    UniqueFd &fd() { return m_fd; }
-    const std::string &name() const { return m_name; }
-    void keep() { m_name.clear(); }
+    int fd() const { return m_fd.get(); }
 
-private:
-    static std::string randomSuffix()
+    // Gives an unnamed file its name, through /proc, which needs no privilege. False when the
+    // system would not: the content must then go through a named file instead.
+    bool giveName()
     {
-        static unsigned long long fallback = 0;
-        unsigned long long value = 0;
-        if (::getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value))
-            value = (static_cast<unsigned long long>(::getpid()) << 32) ^ ++fallback
-                ^ static_cast<unsigned long long>(::time(nullptr));
-        char text[17];
-        std::snprintf(text, sizeof text, "%016llx", value);
-        return text;
+        if (!m_name.empty())
+            return true;
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string candidate = randomName(m_folder);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                m_name = candidate;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
     }
 
-    UniqueFd m_fd;
+    void closeFile()
+    {
+        if (const int error = m_fd.close(); error != 0)
+            throw osFailure(error);
+    }
+    void renameOver(const std::string &target)
+    {
+        if (::rename(m_name.c_str(), target.c_str()) != 0)
+            throw osFailure(errno);
+        m_name.clear();
+    }
+
+private:
+    std::string m_folder;
     std::string m_name;
+    UniqueFd m_fd;
 };
 
-} // namespace
-
-void replaceFile(const QString &path, const void *data, std::size_t size)
+// The content, the old file's owner (where we may) and its permission bits, flushed to disk.
+// Set-id and sticky bits are never carried over: decoding over a privileged program must not
+// leave a privileged program holding whatever was decoded.
+void fill(const Replacement &replacement, const std::optional<struct stat> &old, const void *data, std::size_t size,
+          WorkProgress *progress)
 {
-    const std::string name = encodedPath(path);
-    const std::optional<struct stat> old = replaceableTarget(path, name);
-    const std::string folder = folderOf(name);
-
-    // A new file gets the usual 0666 less the umask; a replacement stays
-    // private until it takes the old file's owner (where we may) and mode.
-    TemporaryFile temporary(folder, old ? 0600 : 0666);
-    const int fd = temporary.fd().get();
+    const int fd = replacement.fd();
     if (old) {
         // Only root may give a file away: otherwise it becomes ours.
         if (old->st_uid != ::geteuid() || old->st_gid != ::getegid())
             static_cast<void>(::fchown(fd, old->st_uid, old->st_gid));
-        if (::fchmod(fd, old->st_mode & 07777) != 0)
+        if (::fchmod(fd, old->st_mode & 0777) != 0)
             throw osFailure(errno);
     }
-    if (const int error = writeAll(fd, static_cast<const char *>(data), size); error != 0)
+    if (const int error = writeAll(fd, static_cast<const char *>(data), size, progress); error != 0)
         throw osFailure(error);
     if (::fsync(fd) != 0)
         throw osFailure(errno);
-    if (const int error = temporary.fd().close(); error != 0)
-        throw osFailure(error);
+}
 
+} // namespace
+
+void replaceFile(const QString &path, const void *data, std::size_t size, WorkProgress *progress)
+{
+    const std::string name = encodedPath(path);
+    const std::optional<struct stat> old = replaceableTarget(path, name);
+    const std::string folder = folderOf(name);
+    // A new file gets the usual 0666 less the umask; a replacement stays private until it takes
+    // the old file's owner and mode.
+    const mode_t mode = old ? 0600 : 0666;
+
+    auto replacement = std::make_unique<Replacement>(folder, mode, !g_hooks.namedTemporaryOnly);
+    fill(*replacement, old, data, size, progress);
+    if (!replacement->giveName()) {
+        replacement = std::make_unique<Replacement>(folder, mode, false);
+        fill(*replacement, old, data, size, progress);
+    }
+    replacement->closeFile();
+
+    if (progress)
+        progress->advance(size, size); // the last moment the person may still stop it
     // Something may have appeared at path meanwhile: look again just before.
     replaceableTarget(path, name);
-    if (::rename(temporary.name().c_str(), name.c_str()) != 0)
-        throw osFailure(errno);
-    temporary.keep();
+    replacement->renameOver(name);
 
-    // Make the rename itself durable. The new content is already in place, so a
-    // folder that cannot be synced (some file systems refuse) is not a failure.
+    // Make the rename itself durable. The new content is already in place, so a folder that
+    // cannot be synced (some file systems refuse) is not a failure.
     UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.valid())
         static_cast<void>(::fsync(directory.get()));
 }
 
-void injectWriteFailureForTesting(int error, std::size_t afterBytes)
+void setReplaceHooksForTesting(ReplaceHooksForTesting hooks)
 {
-    g_writeFailure = error;
-    g_writeFailureAfter = afterBytes;
+    g_hooks = std::move(hooks);
 }
 
 std::string ownFolder()
@@ -324,7 +328,7 @@ std::string ownFolder()
         return folderOf(buffer);
     }
     if (QCoreApplication::instance() != nullptr)
-        return QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
+        return encodedPath(QCoreApplication::applicationDirPath());
     return {};
 }
 

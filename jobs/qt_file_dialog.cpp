@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QTreeView>
 
 namespace {
 
@@ -39,6 +41,17 @@ public:
 private:
     bool m_pathMustExist;
 };
+
+// Opens the dialog large enough that names, sizes, types and dates show whole.
+void showWholeColumns(QFileDialog &dialog)
+{
+    const QFontMetrics metrics = dialog.fontMetrics();
+    dialog.resize(metrics.averageCharWidth() * 120, metrics.height() * 30);
+    if (auto *details = dialog.findChild<QTreeView *>()) {
+        for (int column = 1; column < details->header()->count(); ++column)
+            details->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+}
 
 } // namespace
 
@@ -82,6 +95,7 @@ QString QtFileDialog::show(const FileRequest &request, FileRequestKind kind)
         dialog.setNameFilters(filters);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+    showWholeColumns(dialog);
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         if (request.cancelError)

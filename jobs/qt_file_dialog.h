@@ -7,7 +7,7 @@
 
 class QWidget;
 
-// The common-dialog flag bits a FileRequest may carry.
+// The flag bits a FileRequest may carry.
 inline constexpr int kFlagOverwritePrompt = 0x2;
 inline constexpr int kFlagHideReadOnly = 0x4;
 inline constexpr int kFlagPathMustExist = 0x800;

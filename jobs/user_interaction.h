@@ -1,8 +1,11 @@
 #pragma once
-// How a job reaches the person: file requests and message boxes. The window
-// passes Qt-backed implementations; tests pass scripted ones.
+// How a job reaches the person: file requests, message boxes and the progress of its work. The
+// window passes Qt-backed implementations; tests pass scripted ones.
 
 #include <QString>
+
+#include <cstdint>
+#include <functional>
 
 // The five settings a job gives the file dialog, always all five, in this order.
 struct FileRequest {
@@ -22,7 +25,7 @@ public:
     virtual QString show(const FileRequest &request, FileRequestKind kind) = 0;
 };
 
-// Message box styles by their classic numbers.
+// Message box styles, numbered as the prompts' buttons and icons are known elsewhere.
 enum class MessageStyle { Critical = 16, YesNoQuestion = 36, Information = 64 };
 enum class MessageAnswer { Ok = 1, Yes = 6, No = 7 };
 
@@ -30,4 +33,33 @@ class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
     virtual MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) = 0;
+};
+
+enum class WorkStep { Reading, Converting, Writing };
+
+// What a work step tells the person while it runs, and how it learns that they want it stopped.
+// Called from the thread the work runs on.
+class WorkProgress {
+public:
+    virtual ~WorkProgress() = default;
+    // Each throws cancelledByPerson() once the person asked to stop.
+    virtual void begin(WorkStep step) = 0;
+    // done of total bytes of a read or write.
+    virtual void advance(std::uint64_t done, std::uint64_t total) = 0;
+    virtual void stopIfCancelled() = 0;
+};
+
+// Carries out a job's work steps (reading, converting, writing) between its dialog steps. The
+// window runs them off its own thread; a failure or a cancel comes back as the exception it was.
+class WorkRunner {
+public:
+    virtual ~WorkRunner() = default;
+    // title names the job to the person while the work takes long.
+    virtual void run(const QString &title, const std::function<void(WorkProgress &)> &work) = 0;
+};
+
+// Runs the work right away on the calling thread, telling no one.
+class DirectWorkRunner : public WorkRunner {
+public:
+    void run(const QString &title, const std::function<void(WorkProgress &)> &work) override;
 };

@@ -1,31 +1,22 @@
-// Runs the job and window tests inside one QApplication with Qt's Italian
-// texts. `app_tests --encode-once FILE` instead runs the Mime64 encoding job
-// once over FILE, as after a Yes: the durability test watches it under strace,
-// the package test runs it from the unpacked program's folder.
+// Runs the job and window tests headless in one QApplication with Qt's Italian texts. The real file
+// dialog saves its state under the person's configuration: here that is a folder of our own.
 
 #include "italian_translations.h"
-#include "scripted_person.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 
-bool g_italianInstalled = false;
+#include <gtest/gtest.h>
 
 int main(int argc, char **argv)
 {
-    // Headless always: ctest also runs this binary to list the cases, without the test environment.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
     QApplication application(argc, argv);
-    if (argc == 3 && std::strcmp(argv[1], "--encode-once") == 0) {
-        ScriptedDialog dialog;
-        ScriptedMessages messages;
-        ConversionLibrary library;
-        JobContext context { dialog, messages, library };
-        dialog.answer(QString::fromLocal8Bit(argv[2]));
-        ConvertiFileMime64(context);
-        return messages.shown.size() == 1 && messages.shown[0].style == 64 ? 0 : 1;
-    }
-    g_italianInstalled = installItalianTranslations(application);
+    installItalianTranslations(application);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -6,7 +6,7 @@ set -euo pipefail
 dravolin_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-translations-l10n
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 coreutils strace
   dpkg-dev file desktop-file-utils libxml2-utils

@@ -1,0 +1,178 @@
+#include "file_jobs.h"
+
+#include "job_errors.h"
+#include "job_frame.h"
+#include "os_files.h"
+#include "program_shared.h"
+#include "user_interaction.h"
+
+namespace {
+
+constexpr int kOpenFlags = 4100; // the file must exist; no read-only box
+constexpr int kSaveFlags = 2054; // the folder must exist; ask before overwriting; no read-only box
+
+// The largest input whose Mime64 text still fits the library's 32-bit lengths.
+constexpr std::uint64_t largestMime64Input()
+{
+    std::uint64_t n = kLargestInput / 78 * 57 + 57;
+    while (dravolin::mime64EncodedSize(n, dravolin::Mime64Layout::Wrapped) > kLargestInput)
+        --n;
+    return n;
+}
+
+LibraryText convert(ConversionLibrary &library, LibraryFunction function, const LibraryText &input,
+                    const QString &inputPath)
+{
+    switch (function) {
+    case LibraryFunction::ConvertiMime64:
+        return library.ConvertiMime64(input.data(), input.size());
+    case LibraryFunction::DecifraMime64:
+        if (std::optional<LibraryText> bytes = library.DecifraMime64(input))
+            return std::move(*bytes);
+        throw jobFailure(JobFailure::NotMime64, inputPath);
+    case LibraryFunction::ConvertiPrintable:
+        return library.ConvertiPrintable(input);
+    case LibraryFunction::DecifraPrintable:
+        return library.DecifraPrintable(input);
+    }
+    throw jobFailure(JobFailure::Unexpected, QStringLiteral("conversion"));
+}
+
+} // namespace
+
+const FileJob ConvertiFileMime64 = {
+    .confirmTitle = Text::Mime64Title,
+    .confirmPrompt = Text::EncodeMime64Prompt,
+    .inputFilter = Text::AllFilesFilter,
+    .inputTitle = Text::EncodeMime64OpenTitle,
+    .largestInput = largestMime64Input(),
+    .conversion = LibraryFunction::ConvertiMime64,
+    .output = OutputPlace::BesideInput,
+    .extension = ".m64",
+    .doneWords = Text::EncodedWords,
+};
+const FileJob DecifraFileMime64 = {
+    .confirmTitle = Text::Mime64Title,
+    .confirmPrompt = Text::DecodeMime64Prompt,
+    .inputFilter = Text::Mime64Filter,
+    .inputTitle = Text::DecodeMime64OpenTitle,
+    .largestInput = kLargestInput,
+    .conversion = LibraryFunction::DecifraMime64,
+    .output = OutputPlace::ChosenToSave,
+    .extension = nullptr,
+    .doneWords = Text::Mime64DecodedWords,
+};
+const FileJob ConvertiFilePrintable = {
+    .confirmTitle = Text::EncodePrintableTitle,
+    .confirmPrompt = Text::EncodePrintablePrompt,
+    .inputFilter = Text::TextFilesFilter,
+    .inputTitle = Text::EncodePrintableOpenTitle,
+    .largestInput = kLargestInput,
+    .conversion = LibraryFunction::ConvertiPrintable,
+    .output = OutputPlace::BesideInput,
+    .extension = ".ptb",
+    .doneWords = Text::EncodedWords,
+};
+const FileJob DecifraFilePrintable = {
+    .confirmTitle = Text::DecodePrintableTitle,
+    .confirmPrompt = Text::DecodePrintablePrompt,
+    .inputFilter = Text::PrintableFilter,
+    .inputTitle = Text::DecodePrintableOpenTitle,
+    .largestInput = kLargestInput,
+    .conversion = LibraryFunction::DecifraPrintable,
+    .output = OutputPlace::ChosenToSave,
+    .extension = nullptr,
+    .doneWords = Text::PrintableDecodedWords,
+};
+
+void RipristinaCartella()
+{
+    // Failure is harmless: every path a job uses is a full path.
+    changeCurrentFolder(ownFolder());
+}
+
+bool JobRunner::confirmed(const FileJob &job)
+{
+    return m_messages.show(text(job.confirmPrompt), MessageStyle::YesNoQuestion, text(job.confirmTitle))
+        != MessageAnswer::No;
+}
+
+QString JobRunner::requestInput(const FileJob &job)
+{
+    FileRequest request;
+    request.cancelError = true;
+    request.filter = text(job.inputFilter);
+    request.flags = kOpenFlags;
+    request.dialogTitle = text(job.inputTitle);
+    request.fileName = QString();
+    return m_dialog.show(request, FileRequestKind::Open);
+}
+
+LibraryText JobRunner::readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress)
+{
+    progress.begin(WorkStep::Reading);
+    LibraryText content;
+    readWholeFile(
+        input,
+        [&](std::size_t size) {
+            if (size > job.largestInput)
+                throw jobFailure(JobFailure::EncodedTooLarge, input);
+            content = m_library.AllocaTesto(nullptr, size);
+            return content.data();
+        },
+        &progress);
+    progress.begin(WorkStep::Converting);
+    LibraryText result = convert(m_library, job.conversion, content, input);
+    progress.stopIfCancelled();
+    return result;
+}
+
+void JobRunner::run(const FileJob &job, const QString &givenInput)
+{
+    runJob(m_messages, [&] {
+        const QString input = givenInput.isEmpty() ? requestInput(job) : givenInput;
+        RipristinaCartella();
+        m_library.require(job.conversion);
+        const QString title = text(job.confirmTitle);
+        LibraryText result;
+        QString output;
+        const auto write = [&](WorkProgress &progress) {
+            progress.begin(WorkStep::Writing);
+            replaceFile(output, result.data(), result.size(), &progress);
+        };
+        if (job.output == OutputPlace::BesideInput) {
+            output = input + QLatin1String(job.extension);
+            m_work.run(title, [&](WorkProgress &progress) {
+                result = readAndConvert(job, input, progress);
+                write(progress);
+            });
+        } else {
+            m_work.run(title, [&](WorkProgress &progress) { result = readAndConvert(job, input, progress); });
+            FileRequest request;
+            request.cancelError = true;
+            request.filter = text(Text::SaveFilter);
+            request.flags = kSaveFlags;
+            request.dialogTitle = text(Text::SaveTitle);
+            request.fileName = QString();
+            output = m_dialog.show(request, FileRequestKind::Save);
+            m_work.run(title, write);
+        }
+        result = {};
+        m_messages.show(output.toUpper() + text(job.doneWords), MessageStyle::Information, text(Text::DoneTitle));
+    });
+}
+
+std::optional<QString> JobRunner::printableFormOfTyped(const QString &typed)
+{
+    std::optional<QString> printable;
+    runJob(m_messages, [&] {
+        qsizetype end = typed.size();
+        while (end > 0 && typed.at(end - 1) == QLatin1Char(' '))
+            --end;
+        const QByteArray utf8 = typed.left(end).toUtf8();
+        const LibraryText converted = m_library.ConvertiPrintable(
+            m_library.AllocaTesto(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+        printable = QString::fromUtf8(converted.data(), static_cast<qsizetype>(converted.size()));
+    });
+    return printable;
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The file jobs as data, one row each, and the runner that carries out a row's steps in their
+// order: confirmation, the input request, reading, converting, the output, writing, the report.
+
+#include "conversion_library.h"
+#include "texts.h"
+
+#include <QString>
+
+#include <cstdint>
+
+class FileRequester;
+class MessageBoxes;
+class WorkProgress;
+class WorkRunner;
+
+enum class OutputPlace {
+    BesideInput, // the input's name with the job's extension appended
+    ChosenToSave, // named in a save dialog
+};
+
+struct FileJob {
+    Text confirmTitle;
+    Text confirmPrompt;
+    Text inputFilter;
+    Text inputTitle;
+    // Inputs over this many bytes are refused before they are read, as their result would not fit.
+    std::uint64_t largestInput;
+    LibraryFunction conversion;
+    OutputPlace output;
+    const char *extension; // for BesideInput
+    Text doneWords;
+};
+
+extern const FileJob ConvertiFileMime64;
+extern const FileJob DecifraFileMime64;
+extern const FileJob ConvertiFilePrintable;
+extern const FileJob DecifraFilePrintable;
+
+// Makes the program's own folder current; failure is ignored.
+void RipristinaCartella();
+
+// What a job borrows for its run.
+class JobRunner {
+public:
+    JobRunner(FileRequester &dialog, MessageBoxes &messages, WorkRunner &work, ConversionLibrary &library)
+        : m_dialog(dialog)
+        , m_messages(messages)
+        , m_work(work)
+        , m_library(library)
+    {
+    }
+
+    // Asks the job's question; true unless the answer is No.
+    bool confirmed(const FileJob &job);
+    // Runs job inside the job frame: it reports its own failures and never throws. A given input
+    // (a dropped or named file) takes the place of the open dialog.
+    void run(const FileJob &job, const QString &givenInput = {});
+    // The Printable form of the text typed by the person, trailing blanks removed; nothing when the
+    // job frame reported a failure.
+    std::optional<QString> printableFormOfTyped(const QString &typed);
+
+private:
+    QString requestInput(const FileJob &job);
+    LibraryText readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress);
+
+    FileRequester &m_dialog;
+    MessageBoxes &m_messages;
+    WorkRunner &m_work;
+    ConversionLibrary &m_library;
+};

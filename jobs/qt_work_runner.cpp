@@ -1,0 +1,135 @@
+#include "qt_work_runner.h"
+
+#include "job_errors.h"
+#include "texts.h"
+
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+
+#include <exception>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kQuietTime = std::chrono::seconds(1);
+constexpr int kPollMilliseconds = 50;
+
+Text stepText(WorkStep step)
+{
+    switch (step) {
+    case WorkStep::Reading:
+        return Text::ReadingStep;
+    case WorkStep::Converting:
+        return Text::ConvertingStep;
+    case WorkStep::Writing:
+        break;
+    }
+    return Text::WritingStep;
+}
+
+} // namespace
+
+// Written by the worker, read by the window's thread.
+class QtWorkRunner::Progress : public WorkProgress {
+public:
+    explicit Progress(const std::atomic<bool> &cancelled)
+        : m_cancelled(cancelled)
+    {
+    }
+
+    void begin(WorkStep step) override
+    {
+        stopIfCancelled();
+        m_done = 0;
+        m_total = 0;
+        m_stepStart = Clock::now().time_since_epoch().count();
+        m_step = step;
+    }
+    void advance(std::uint64_t done, std::uint64_t total) override
+    {
+        stopIfCancelled();
+        m_total = total;
+        m_done = done;
+    }
+    void stopIfCancelled() override
+    {
+        if (m_cancelled)
+            throw cancelledByPerson();
+    }
+
+    WorkStep step() const { return m_step; }
+    Clock::time_point stepStart() const { return Clock::time_point(Clock::duration(m_stepStart.load())); }
+    int percent() const
+    {
+        const std::uint64_t total = m_total;
+        return total == 0 ? 0 : static_cast<int>(m_done * 100 / total);
+    }
+
+private:
+    const std::atomic<bool> &m_cancelled;
+    std::atomic<WorkStep> m_step = WorkStep::Reading;
+    std::atomic<Clock::rep> m_stepStart = Clock::now().time_since_epoch().count();
+    std::atomic<std::uint64_t> m_done = 0;
+    std::atomic<std::uint64_t> m_total = 0;
+};
+
+void QtWorkRunner::showProgress(QProgressDialog &dialog, const Progress &progress, bool &shown) const
+{
+    if (!shown && Clock::now() - progress.stepStart() < kQuietTime)
+        return;
+    const WorkStep step = progress.step();
+    dialog.setLabelText(text(stepText(step)));
+    // Converting is one library call: it has no percentage to show.
+    dialog.setMaximum(step == WorkStep::Converting ? 0 : 100);
+    dialog.setValue(step == WorkStep::Converting ? 0 : progress.percent());
+    if (!shown) {
+        shown = true;
+        dialog.show();
+    }
+}
+
+void QtWorkRunner::run(const QString &title, const std::function<void(WorkProgress &)> &work)
+{
+    m_cancelled = false;
+    Progress progress(m_cancelled);
+    std::exception_ptr failure;
+    QThread *worker = QThread::create([&] {
+        try {
+            work(progress);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+
+    // Made now but shown only by our own clock: its own timing and its resets would make it
+    // appear early or late, or flash between steps.
+    QProgressDialog dialog(m_window);
+    dialog.setWindowTitle(title);
+    dialog.setCancelButtonText(text(Text::CancelButton));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    dialog.setMinimumDuration(std::numeric_limits<int>::max());
+    dialog.hide();
+    QObject::connect(&dialog, &QProgressDialog::canceled, [this] { cancel(); });
+
+    bool shown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] { showProgress(dialog, progress, shown); });
+    QEventLoop loop;
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+
+    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    poll.start(kPollMilliseconds);
+    worker->start();
+    loop.exec();
+    worker->wait();
+    delete worker;
+    QGuiApplication::restoreOverrideCursor();
+    if (failure)
+        std::rethrow_exception(failure);
+}

@@ -1,0 +1,70 @@
+#pragma once
+// Every word the program shows, in one place: changing a text is one edit in texts.cpp.
+
+#include <QString>
+
+enum class Text {
+    // The window and its controls.
+    WindowTitle,
+    Mime64FrameCaption,
+    PrintableFrameCaption,
+    EncodeCaption,
+    DecodeCaption,
+    TypedConversionCaption,
+    TypedTextName,
+    ConvertedTextName,
+
+    // The four file jobs: confirmations, requests and completion words.
+    Mime64Title,
+    EncodeMime64Prompt,
+    DecodeMime64Prompt,
+    EncodePrintableTitle,
+    EncodePrintablePrompt,
+    DecodePrintableTitle,
+    DecodePrintablePrompt,
+    AllFilesFilter,
+    EncodeMime64OpenTitle,
+    Mime64Filter,
+    DecodeMime64OpenTitle,
+    TextFilesFilter,
+    EncodePrintableOpenTitle,
+    PrintableFilter,
+    DecodePrintableOpenTitle,
+    SaveFilter,
+    SaveTitle,
+    DoneTitle,
+    EncodedWords,
+    Mime64DecodedWords,
+    PrintableDecodedWords,
+
+    // A job's progress while its work steps run.
+    ReadingStep,
+    ConvertingStep,
+    WritingStep,
+    CancelButton,
+
+    // Failures: the title, then our own descriptions (%1, %2 are filled in).
+    ErrorTitle,
+    Cancelled,
+    NotMime64,
+    InputTooLarge,
+    EncodedTooLarge,
+    LibraryMissing,
+    FunctionMissing,
+    NoResult,
+    NotOrdinaryFile,
+    IsFolder,
+    IsSymbolicLink,
+    IsFifo,
+    IsDevice,
+    IsSocket,
+    IsSpecial,
+    InputChanged,
+    TypedTextTooLarge,
+    Unexpected,
+
+    // Start-up from the command line.
+    ArgumentNotConvertible,
+};
+
+QString text(Text which);
