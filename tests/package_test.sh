@@ -55,7 +55,7 @@ check "the menu entry takes these types" same "$(entry MimeType | tr ';' ' ' | x
 
 # README.md's examples, compiled as it says against the installed library, print what it shows.
 block() { sed -n "/^<!-- readme-$1: $2 -->$/,/^\`\`\`$/p" "$source/README.md" | sed '1,/^```/d;$d' | grep '' ||
-  { echo "FAILED: README.md has no $1 marked $2" && return 1; }; }
+  { echo "FAILED: README.md has no $1 marked $2" >&2 && return 1; }; }
 for name in mime64.c printable.py; do block example $name > "$work/$name"; block output $name > "$work/$name.out"; done
 # shellcheck disable=SC2046 # the flags are words
 cc -std=c11 -Wall -Wextra -Werror "$work/mime64.c" $(pkg-config --cflags --libs dravolin) -o "$work/mime64"
