@@ -1,7 +1,7 @@
 // Runs the job and window tests inside one QApplication with Qt's Italian
 // texts. `app_tests --encode-once FILE` instead runs the Mime64 encoding job
 // once over FILE, as after a Yes: the durability test watches it under strace,
-// the package test runs it from the unpacked program's folder.
+// the package test runs it from the installed program's folder.
 
 #include "italian_translations.h"
 #include "scripted_person.h"
