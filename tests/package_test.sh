@@ -13,11 +13,11 @@ cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cache CMAKE_PROJECT_VERSION) libdir=$(cache CMAKE_INSTALL_LIBDIR) icons=share/icons/hicolor
 prefix=$work/prefix lib=$work/prefix/$libdir so=$work/prefix/$libdir/libdravolin.so mime=$work/prefix/share/mime
 export PKG_CONFIG_PATH=$lib/pkgconfig
-sizes="16 24 32 48 64 128 256" pngs=$(for s in $sizes; do echo "$icons/${s}x$s/apps/dravolin.png"; done)
+sizes="16 24 32 48 64 128 256" && mapfile -t pngs < <(for s in $sizes; do echo "$icons/${s}x$s/apps/dravolin.png"; done)
 
 cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 layout=$(printf '%s\n' bin/dravolin include/dravolin.h "$libdir"/libdravolin.so{,.1,.1.0.0} \
-  "$libdir/pkgconfig/dravolin.pc" share/{applications/dravolin.desktop,mime/packages/dravolin.xml} $pngs \
+  "$libdir/pkgconfig/dravolin.pc" share/{applications/dravolin.desktop,mime/packages/dravolin.xml} "${pngs[@]}" \
   "$icons/scalable/apps/dravolin.svg" | sort)
 check "the install lays out exactly these files" same "$(cd "$prefix" && find . ! -type d | cut -c3- | sort)" "$layout"
 check "the library's links" same "$(readlink "$so" "$so.1" | xargs)" "libdravolin.so.1 libdravolin.so.1.0.0"
@@ -27,7 +27,7 @@ entry() { sed -n "s/^$1=//p" "$desktop"; }
 check "the menu entry is valid" desktop-file-validate "$desktop"
 check "it opens one file with the program" same "$(entry Exec)" "dravolin %f"
 check "its icon is installed, well-formed" xmllint --noout "$prefix/$icons/scalable/apps/$(entry Icon).svg"
-check "the PNG icons' sizes" same "$(cd "$prefix" && file -b $pngs | cut -d, -f2 | xargs)" \
+check "the PNG icons' sizes" same "$(cd "$prefix" && file -b "${pngs[@]}" | cut -d, -f2 | xargs)" \
   "$(for s in $sizes; do echo "$s x $s"; done | xargs)"
 timeout 3 "$prefix/bin/dravolin" 2> "$work/program.err" && status=0 || status=$?
 check "the installed program starts and stays up" same "$status" 124
@@ -45,7 +45,7 @@ export XDG_DATA_DIRS=$prefix/share
 check "update-mime-database takes them silently" same "$(update-mime-database "$mime" 2>&1)" ""
 touch "$work"/{name.m64,name.ptb,NAME.M64} && t=text/x-dravolin
 check "xdg-mime knows them" same "$(for f in name.{m64,ptb} NAME.M64; do xdg-mime query filetype "$work/$f"; done)" \
-  "$(printf '%s\n' $t-mime64 $t-printable $t-mime64)"
+  "$(printf '%s\n' "$t-mime64" "$t-printable" "$t-mime64")"
 # xdg-mime retries a name in lower case by itself; GLib's file managers follow the database's flag.
 check "their globs ignore case" same "$(grep ':cs' "$mime/globs2")" ""
 check "both are plain text" same "$(sort "$mime/subclasses" | xargs)" "$t-mime64 text/plain $t-printable text/plain"
