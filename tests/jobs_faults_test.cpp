@@ -281,7 +281,7 @@ TEST(Replacement, AKilledWriterLeavesTheFolderAsItWas)
     writeFile(dir.filePath("uscita"), "vecchio");
     const QStringList before = listing(dir.path());
     QProcess writer;
-    writer.start(REPLACE_HELPER, { dir.filePath("uscita"), "50000000", "pause" });
+    writer.start(JOB_HELPER, { "replace", dir.filePath("uscita"), "50000000", "pause" });
     ASSERT_TRUE(writer.waitForReadyRead(30000)) << writer.readAllStandardError().toStdString();
     if (!writer.readAllStandardOutput().startsWith("paused"))
         GTEST_SKIP() << "no unnamed files here: " << writer.readAllStandardError().toStdString();
@@ -327,8 +327,8 @@ TEST(Replacement, FlushesTheContentThenNamesItThenFlushesTheFolder)
         QTemporaryDir dir;
         QProcess traced;
         traced.start(strace,
-                     { "-qq", "-o", dir.filePath("log"), "-e", "trace=openat,fsync,linkat,close,rename", REPLACE_HELPER,
-                       dir.filePath("uscita"), "10", way });
+                     { "-qq", "-o", dir.filePath("log"), "-e", "trace=openat,fsync,linkat,close,rename", JOB_HELPER,
+                       "replace", dir.filePath("uscita"), "10", way });
         ASSERT_TRUE(traced.waitForFinished(60000));
         if (traced.exitCode() != 0 && traced.readAllStandardError().contains("ptrace"))
             GTEST_SKIP() << "strace cannot trace here";
