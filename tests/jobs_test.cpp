@@ -1,5 +1,7 @@
-// The file jobs through their real code: round trips, replacing, cancelling, and every way a job
-// must refuse while keeping every file as it was.
+// The file jobs through their real code: round trips, replacing, cancelling, and every way a job must
+// refuse, met through the real job code: bad inputs, inputs that change while chosen, targets that
+// cannot take the result, full and read-only disks, broken libraries, a killed program. Each refusal
+// shows one error box and leaves every file as it was.
 
 #include "file_jobs.h"
 #include "job_frame.h"
@@ -10,19 +12,19 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using ::testing::ElementsAre;
@@ -33,7 +35,7 @@ namespace {
 
 QString osError(int error)
 {
-    return "16|Errore|" + QString::number(error) + ": " + QString::fromLocal8Bit(std::strerror(error));
+    return QString::number(error) + ": " + QString::fromLocal8Bit(std::strerror(error));
 }
 
 QByteArray local(const QString &path)
@@ -46,11 +48,11 @@ protected:
     QString path(const QString &name) const { return dir.filePath(name); }
 
     // Runs job over input, answering a save request with output; returns the boxes and requests seen.
-    Seen run(const FileJob &job, const QString &input, const QString &output = {}, ConversionLibrary *with = nullptr)
+    Seen run(const FileJob &job, const QString &input, const QString &output = {})
     {
         seen.clear();
         dialog.answers = { input, output };
-        JobRunner(dialog, messages, work, with ? *with : library).run(job, {});
+        JobRunner(dialog, messages, work, library).run(job);
         return seen;
     }
     QString lastBox() const { return seen.empty() ? QString() : seen.back(); }
@@ -125,7 +127,226 @@ TEST(JobFrame, ShowsNumberAndDescriptionUnderErroreButNothingForACancel)
     runJob(messages, [] { throw std::bad_alloc(); });
     runJob(messages, [] { throw std::runtime_error("boh"); });
     EXPECT_THAT(seen,
-                ElementsAre("16|Errore|5: Errore di I/O", osError(ENOMEM), "16|Errore|1012: Errore imprevisto: boh"));
+                ElementsAre("16|Errore|5: Errore di I/O", "16|Errore|" + osError(ENOMEM),
+                            "16|Errore|1012: Errore imprevisto: boh"));
+}
+
+// Type, mode, inode, size and bytes of everything in folder: all a refusal must leave as it was.
+std::map<QString, std::string> snapshot(const QString &folder)
+{
+    std::map<QString, std::string> state;
+    for (const QString &entry : listing(folder)) {
+        const QString name = folder + '/' + entry.section(' ', 0, -2);
+        struct stat info { };
+        ::lstat(local(name), &info);
+        state[name] = std::to_string(info.st_mode) + ' ' + std::to_string(info.st_ino) + ' '
+            + std::to_string(info.st_size) + ' '
+            + std::to_string(S_ISREG(info.st_mode) && info.st_size < (1 << 20)
+                                 ? std::hash<std::string> {}(readFile(name))
+                                 : 0);
+    }
+    return state;
+}
+
+struct Refusal {
+    const char *label;
+    const FileJob &job;
+    QString input; // the name chosen in the folder
+    std::optional<std::string> content; // written to the input first, if any
+    QString output; // the name saved to; none if the job never asks
+    QString error; // the one error box's prompt; "%D" stands for the folder
+    std::function<void(const QString &)> prepare = {}; // given the folder, before the snapshot
+    std::function<void(const QString &)> whileChoosing = {};
+    QString library = {}; // a library file to use instead of the real one
+};
+
+class JobFaults : public Jobs {
+protected:
+    void expectRefusals(const std::vector<Refusal> &cases, const QString &folder)
+    {
+        for (const Refusal &each : cases) {
+            SCOPED_TRACE(each.label);
+            const QString input = folder + '/' + each.input;
+            if (each.content)
+                writeFile(input, *each.content);
+            if (each.prepare)
+                each.prepare(folder);
+            auto before = snapshot(folder);
+            seen.clear();
+            dialog.answers = { input, each.output.isEmpty() ? QString() : folder + '/' + each.output };
+            dialog.whileChoosing = [&] {
+                if (each.whileChoosing)
+                    each.whileChoosing(folder), before = snapshot(folder);
+            };
+            std::optional<ConversionLibrary> other;
+            if (!each.library.isEmpty())
+                other.emplace(QString(each.library).replace("%D", folder));
+            JobRunner(dialog, messages, work, other ? *other : library).run(each.job);
+            setReplaceHooksForTesting({});
+            ASSERT_FALSE(seen.empty());
+            EXPECT_EQ(seen.back(), "16|Errore|" + QString(each.error).replace("%D", folder));
+            EXPECT_EQ(snapshot(folder), before);
+        }
+    }
+};
+
+// How a path that is not an ordinary file is told.
+QString notOrdinary(const QString &name, const char *why)
+{
+    return "1009: %D/" + name + " non è un file ordinario: " + why + '.';
+}
+
+std::function<void(const QString &)> make(const char *name, mode_t mode, dev_t device = 0)
+{
+    return [=](const QString &folder) { ::mknod(local(folder + '/' + name), mode, device); };
+}
+
+TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
+{
+    const auto sparse = [](const char *name, std::uintmax_t size) {
+        return [=](const QString &folder) { std::filesystem::resize_file((folder + '/' + name).toStdString(), size); };
+    };
+    const auto diskFull = [](std::size_t after) {
+        return [=](const QString &folder) {
+            writeFile(folder + "/grande.bin.m64", "vecchio");
+            setReplaceHooksForTesting(
+                { [=](std::size_t written) { return written >= after ? ENOSPC : 0; }, 4096, after == 4096 });
+        };
+    };
+    const QString invalid = " non contiene dati Mime64 validi.", failing = FAILING_LIBRARY;
+    const auto folder
+        = [](const char *name) { return [=](const QString &f) { ::mkdir(local(f + '/' + name), 0755); }; };
+    // clang-format off
+    std::vector<Refusal> cases = {
+        { "stray characters", DecifraFileMime64, "a.m64", "Zm9v@@@@\r\n", {}, "1002: Il file %D/a.m64" + invalid },
+        { "one left over", DecifraFileMime64, "b.m64", "Zm9vY\r\n", {}, "1002: Il file %D/b.m64" + invalid },
+        { "NUL inside", DecifraFileMime64, "c.m64", std::string("Zm9v\0YmFy", 9), {}, "1002: Il file %D/c.m64" + invalid },
+        { "over 2 GiB of Mime64", ConvertiFileMime64, "medio.bin", "", {},
+          "1005: Il file %D/medio.bin è troppo grande: la sua codifica Mime64 supererebbe 2147483647 byte.",
+          sparse("medio.bin", 1569314971) },
+        { "FIFO input", ConvertiFilePrintable, "tubo.txt", {}, {}, notOrdinary("tubo.txt", "è una pipe (FIFO)"),
+          make("tubo.txt", S_IFIFO | 0644) },
+        { "missing folder", DecifraFileMime64, "d.m64", "Zm9v", "manca/x.bin", osError(ENOENT) },
+        { "a file as folder", DecifraFilePrintable, "d.ptb", "a=3D", "d.m64/x.bin", osError(ENOTDIR) },
+        { "name too long", ConvertiFileMime64, QString(252, 'n'), "foobar", {}, osError(ENAMETOOLONG) },
+        { "read-only beside", ConvertiFileMime64, "e.txt", "foobar", {}, osError(EACCES),
+          [](const QString &f) { writeFile(f + "/e.txt.m64", "vecchio"), ::chmod(local(f + "/e.txt.m64"), 0444); } },
+        { "folder beside", ConvertiFileMime64, "f.txt", "x", {}, notOrdinary("f.txt.m64", "è una cartella"),
+          folder("f.txt.m64") },
+        { "link beside", ConvertiFilePrintable, "g.txt", "x", {}, notOrdinary("g.txt.ptb", "è un collegamento simbolico"),
+          [](const QString &f) { ::symlink("altrove", local(f + "/g.txt.ptb")); } },
+        { "FIFO saved", DecifraFileMime64, "d.m64", "Zm9v", "fifo", notOrdinary("fifo", "è una pipe (FIFO)"),
+          make("fifo", S_IFIFO | 0644) },
+        { "socket saved", DecifraFileMime64, "d.m64", "Zm9v", "presa", notOrdinary("presa", "è un socket"),
+          make("presa", S_IFSOCK | 0644) },
+        { "vanished while chosen", DecifraFilePrintable, "h.ptb", "x", {}, osError(ENOENT), {},
+          [](const QString &f) { ::unlink(local(f + "/h.ptb")); } },
+        { "a folder once chosen", ConvertiFileMime64, "i.bin", "x", {}, notOrdinary("i.bin", "è una cartella"), {},
+          [=](const QString &f) { ::unlink(local(f + "/i.bin")), folder("i.bin")(f); } },
+        { "no library", ConvertiFileMime64, "j.txt", "x", {}, "1006: Impossibile caricare la libreria di conversione "
+          "%D/manca.so: %D/manca.so: cannot open shared object file: No such file or directory", {}, {}, "%D/manca.so" },
+        { "failing library", ConvertiFileMime64, "j.txt", "x", {}, "1008: La funzione ConvertiMime64 della libreria di "
+          "conversione non ha restituito alcun risultato (memoria insufficiente o risultato oltre 2147483647 byte).",
+          {}, {}, failing },
+        { "failing decoder", DecifraFileMime64, "k.m64", "Zm9v", {}, osError(ENOMEM), {}, {}, failing },
+        { "lacking", DecifraFilePrintable, "l.ptb", "x", {},
+          "1007: La funzione DecifraPrintable non si trova nella libreria di conversione " + failing + ".", {}, {}, failing },
+    };
+    if (::geteuid() == 0) // a device of our own: never the machine's /dev/null
+        cases.push_back({ "device saved", DecifraFileMime64, "d.m64", "Zm9v", "nullo",
+                          notOrdinary("nullo", "è un dispositivo"), make("nullo", S_IFCHR | 0666, makedev(1, 3)) });
+    for (const FileJob *job : { &ConvertiFileMime64, &DecifraFileMime64, &ConvertiFilePrintable, &DecifraFilePrintable })
+        cases.push_back({ "2 GiB", *job, "enorme", "", {},
+                          "1004: Il file %D/enorme è troppo grande: si possono convertire al massimo 2147483647 byte.",
+                          sparse("enorme", 2147483648) });
+    for (const std::size_t after : { 0, 4096, 8192 }) // the disk filling at the start, inside, near the end
+        cases.push_back({ "disk full", ConvertiFileMime64, "grande.bin", {}, {}, osError(ENOSPC), diskFull(after) });
+    // clang-format on
+    writeFile(dir.filePath("grande.bin"), randomBytes(9000, 3));
+    expectRefusals(cases, dir.path());
+}
+
+// A real full disk, then a read-only one: a tmpfs of our own, which needs root.
+TEST_F(JobFaults, ARealFullOrReadOnlyDiskKeepsEverythingAndFreesTheRoom)
+{
+    const QString disk = dir.filePath("disco");
+    ASSERT_EQ(::mkdir(local(disk), 0755), 0);
+    if (::mount("tmpfs", local(disk), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    const std::shared_ptr<void> unmount(nullptr, [&](void *) { ::umount2(local(disk), MNT_DETACH); });
+    writeFile(dir.filePath("zero.m64"), std::string(80000, 'A'));
+    expectRefusals({ { "encoding", ConvertiFileMime64, "grande.bin", randomBytes(40000, 4), {}, osError(ENOSPC) },
+                     { "decoding onto it", DecifraFileMime64, "../zero.m64", {}, "zero.bin", osError(ENOSPC) } },
+                   disk);
+    // The refused content's room came back: a small job fits again.
+    writeFile(disk + "/piccolo.txt", std::string(8000, 'p'));
+    run(ConvertiFileMime64, disk + "/piccolo.txt");
+    EXPECT_EQ(readFile(disk + "/piccolo.txt.m64").size(), 10950u);
+    ASSERT_EQ(::mount("tmpfs", local(disk), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
+    expectRefusals({ { "read-only", ConvertiFilePrintable, "grande.bin", {}, {}, osError(EROFS) } }, disk);
+}
+
+// A program killed halfway through writing leaves the folder as it was: the new content has no name yet.
+TEST(Replacement, AKilledWriterLeavesTheFolderAsItWas)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("uscita"), "vecchio");
+    const QStringList before = listing(dir.path());
+    QProcess writer;
+    writer.start(JOB_HELPER, { "replace", dir.filePath("uscita"), "50000000", "pause" });
+    ASSERT_TRUE(writer.waitForReadyRead(30000)) << writer.readAllStandardError().toStdString();
+    if (!writer.readAllStandardOutput().startsWith("paused"))
+        GTEST_SKIP() << "no unnamed files here: " << writer.readAllStandardError().toStdString();
+    EXPECT_EQ(listing(dir.path()), before);
+    ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
+    writer.waitForFinished();
+    EXPECT_EQ(listing(dir.path()), before);
+    EXPECT_EQ(readFile(dir.filePath("uscita")), "vecchio");
+}
+
+// The steps of a replacement as strace saw them, each after the one before: "%1" in a step stands
+// for the number the first step's call returned, "%2" for that of the last step but one.
+void expectCallsInOrder(const QStringList &calls, QStringList steps)
+{
+    qsizetype at = 0;
+    for (qsizetype step = 0; step < steps.size(); ++step) {
+        const QRegularExpression pattern(steps[step]);
+        while (at < calls.size() && !pattern.match(calls[at]).hasMatch())
+            ++at;
+        ASSERT_LT(at, calls.size()) << steps[step].toStdString() << " in\n" << calls.join('\n').toStdString();
+        const QString number = calls[at].section(" = ", -1);
+        for (QString &later : steps)
+            later.replace(step == 0 ? "%1" : step == steps.size() - 2 ? "%2" : "%0", number);
+    }
+}
+
+// The new content reaches the disk before it takes the old file's name, and the rename after.
+TEST(Replacement, FlushesTheContentThenNamesItThenFlushesTheFolder)
+{
+    const QString strace = QStandardPaths::findExecutable("strace");
+    if (strace.isEmpty())
+        GTEST_SKIP() << "strace is not installed (tools/deps.sh installs it)";
+    const std::pair<const char *, QStringList> ways[] = {
+        { "",
+          { "O_TMPFILE", "^fsync\\(%1\\)", "^linkat\\(.*/proc/self/fd/%1\"", "^close\\(%1\\)", "^rename\\(.*uscita",
+            "O_DIRECTORY", "^fsync\\(%2\\)" } },
+        { "named",
+          { "dravolin-.*O_CREAT", "^fsync\\(%1\\)", "^close\\(%1\\)", "^rename\\(.*uscita", "O_DIRECTORY",
+            "^fsync\\(%2\\)" } },
+    };
+    for (const auto &[way, steps] : ways) {
+        SCOPED_TRACE(way);
+        QTemporaryDir dir;
+        QProcess traced;
+        traced.start(strace,
+                     { "-qq", "-o", dir.filePath("log"), "-e", "trace=openat,fsync,linkat,close,rename", JOB_HELPER,
+                       "replace", dir.filePath("uscita"), "10", way });
+        ASSERT_TRUE(traced.waitForFinished(60000));
+        if (traced.exitCode() != 0 && traced.readAllStandardError().contains("ptrace"))
+            GTEST_SKIP() << "strace cannot trace here";
+        expectCallsInOrder(QString::fromStdString(readFile(dir.filePath("log"))).split('\n'), steps);
+        EXPECT_EQ(readFile(dir.filePath("uscita")), std::string(10, 'x'));
+    }
 }
 
 } // namespace

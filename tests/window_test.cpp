@@ -1,11 +1,15 @@
 // The window as a person meets it: its layout, tab order and every text it shows, written out here
-// once, compared with what the running window and its jobs show; keys, the typed text, drops and
-// files named at start-up.
+// once, compared with what the running window and its jobs show; keys, the typed text, drops, files
+// named at start-up; jobs at work off the window's thread; the real Qt dialogs behind it.
 
 #include "conversion_library.h"
 #include "file_drop.h"
+#include "file_jobs.h"
 #include "frm_main.h"
+#include "os_files.h"
 #include "printable_text_box.h"
+#include "qt_file_dialog.h"
+#include "qt_message_boxes.h"
 #include "support.h"
 
 #include <gmock/gmock.h>
@@ -13,19 +17,31 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using ::testing::SizeIs;
+using namespace std::chrono_literals;
 
 namespace {
 
+// clang-format off
 struct Control {
     const char *name, *container, *caption; // a text box's caption is its accessible name
     QRect geometry;
@@ -41,51 +57,50 @@ const Control kLayout[] = {
     { "cmdPrintable", "FrmMain", "Cod. Printable", { 291, 126, 281, 33 } },
     { "txtTesto", "FrmMain", "Testo da convertire", { 291, 9, 281, 115 } },
 };
-const char *const kTabOrder[] = { "txtTesto",       "cmdPrintable",    "cmdConverti",     "cmdDecifra",
-                                  "txtConversione", "cmdDecPrintable", "cmdConvPrintable" };
+const char *const kTabOrder[] = { "txtTesto", "cmdPrintable", "cmdConverti", "cmdDecifra", "txtConversione",
+                                  "cmdDecPrintable", "cmdConvPrintable", "txtTesto" };
 
 // What each file button shows, in order, when the person says Yes, picks the input and saves as
 // "uscita"; %O stands for the output path in upper case.
 struct JobTexts {
-    const char *button, *input, *content, *output;
+    const char *button, *input, *content, *output, *written;
     Seen seen;
 };
 const JobTexts kJobTexts[] = {
-    { "cmdConverti",
-      "a.bin",
-      "foobar",
-      "a.bin.m64",
+    { "cmdConverti", "a.bin", "foobar", "a.bin.m64", "Zm9vYmFy\r\n",
       { "36|Conversione Mime64|Il file codificato verrà salvato nella stessa cartella del file selezionato con l'aggiunta dell'estensione .m64. Si desidera procedere?",
         "open|Selezionare il file da convertire...|Tutti i file (*.*)|*.*|4100",
         "64|Conversione|%O: Conversione eseguita correttamente." } },
-    { "cmdDecifra",
-      "b.m64",
-      "Zm9vYmFy\r\n",
-      "uscita",
+    { "cmdDecifra", "b.m64", "Zm9vYmFy\r\n", "uscita", "foobar",
       { "36|Conversione Mime64|Il file selezionato in formato Mime64 verrà  decodificato e salvato in un altro file il cui filename verrà specificato in un'apposita finestra di dialogo. \rSi desidera procedere?",
         "open|Selezionare il file in formato M64 da decodificare...|Codifica M64 (*.m64)|*.m64|4100",
-        "save|Salva come...|tutti i file (*.*)|*.*|2054", "64|Conversione|%O: Decodifica eseguita correttamente." } },
-    { "cmdConvPrintable",
-      "c.txt",
-      "è=",
-      "c.txt.ptb",
+        "save|Salva come...|tutti i file (*.*)|*.*|2054",
+        "64|Conversione|%O: Decodifica eseguita correttamente." } },
+    { "cmdConvPrintable", "c.txt", "è=", "c.txt.ptb", "=C3=A8=3D",
       { "36|Codifica Printable|Il file codificato verrà salvato nella stessa cartella del file selezionato con l'aggiunta dell'estensione .ptb. Si desidera procedere?",
         "open|Selezione del file da codificare...|File di Testo (*.txt)|*.txt|Pagina HTML|*.html;*.htm|Tutti i file (*.*)|*.*|4100",
         "64|Conversione|%O: Conversione eseguita correttamente." } },
-    { "cmdDecPrintable",
-      "d.ptb",
-      "=C3=A8=3D",
-      "uscita",
+    { "cmdDecPrintable", "d.ptb", "=C3=A8=3D", "uscita", "è=",
       { "36|Conversione Printable|Il file selezionato in formato Printable verrà  decodificato e salvato in un altro file il cui filename verrà specificato in un'apposita finestra di dialogo. \rSi desidera procedere?",
         "open|Seleziona il file da decodificare...|Codifica Printable (*.ptb)|*.ptb|4100",
-        "save|Salva come...|tutti i file (*.*)|*.*|2054", "64|Conversione|%O: Decifrazione eseguita correttamente." } },
+        "save|Salva come...|tutti i file (*.*)|*.*|2054",
+        "64|Conversione|%O: Decifrazione eseguita correttamente." } },
 };
-const char *const kDecoded[] = { "Zm9vYmFy\r\n", "foobar", "=C3=A8=3D", "è=" };
+// clang-format on
 
 class Window : public ::testing::Test {
 protected:
     void SetUp() override { window.setInteraction(dialog, messages), window.setWorkRunner(work); }
     QPushButton *button(const char *name) { return window.findChild<QPushButton *>(name); }
+    // What job shows, with the output named, and without its open request when the file was given.
+    Seen expected(const JobTexts &job, bool given = false)
+    {
+        Seen lines = job.seen;
+        lines.back().replace("%O", dir.filePath(job.output).toUpper());
+        if (given)
+            lines.erase(lines.begin() + 1);
+        return lines;
+    }
 
     QTemporaryDir dir;
     Seen seen;
@@ -95,23 +110,20 @@ protected:
     FrmMain window;
 };
 
-TEST_F(Window, ShowsItsControlsAsDesigned)
+TEST_F(Window, ShowsItsControlsAsDesignedAndEnterClicksOnlyAFocusedButton)
 {
     EXPECT_EQ(window.windowTitle(), "Ostrevo di utilizzo di Dravolin.dll");
     EXPECT_EQ(window.size(), QSize(575, 279));
     EXPECT_EQ(window.windowType(), Qt::Tool);
-    QStringList created;
-    for (const QWidget *child : window.findChildren<QWidget *>(QString(), Qt::FindChildrenRecursively))
+    QStringList created, expected;
+    for (const QWidget *child : window.findChildren<QWidget *>())
         if (!child->objectName().isEmpty() && !child->objectName().startsWith("qt_"))
             created << child->objectName();
-    QStringList expected;
     for (const Control &control : kLayout) {
-        SCOPED_TRACE(control.name);
-        expected << control.name;
-        const QWidget *widget = window.findChild<QWidget *>(control.name);
-        ASSERT_NE(widget, nullptr);
+        const QWidget *widget = window.findChild<QWidget *>(expected.emplace_back(control.name));
+        ASSERT_NE(widget, nullptr) << control.name;
         EXPECT_EQ(widget->parentWidget()->objectName(), control.container);
-        EXPECT_EQ(widget->geometry(), control.geometry);
+        EXPECT_EQ(widget->geometry(), control.geometry) << control.name;
         const auto *button = qobject_cast<const QPushButton *>(widget);
         const auto *frame = qobject_cast<const QGroupBox *>(widget);
         EXPECT_EQ(button ? button->text() : frame ? frame->title() : widget->accessibleName(), control.caption);
@@ -120,19 +132,23 @@ TEST_F(Window, ShowsItsControlsAsDesigned)
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    ASSERT_EQ(QApplication::focusWidget(), window.txtTesto);
-    for (std::size_t i = 0; i < std::size(kTabOrder); ++i) {
-        EXPECT_EQ(QApplication::focusWidget()->objectName(), kTabOrder[i]);
+    for (const char *next : kTabOrder) {
+        ASSERT_EQ(QApplication::focusWidget()->objectName(), next);
+        QTest::keyClicks(QApplication::focusWidget(), next == kTabOrder[0] ? "uno\r" : "\x1b\r\x1b");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    EXPECT_EQ(QApplication::focusWidget(), window.txtTesto);
+    EXPECT_EQ(window.txtTesto->toPlainText(), "uno\nuno\n"); // Enter there is a new line
+    Seen questions;
+    for (const char *name : { "cmdConverti", "cmdDecifra", "cmdDecPrintable", "cmdConvPrintable" })
+        questions.push_back(std::find_if(std::begin(kJobTexts), std::end(kJobTexts), [&](const JobTexts &job) {
+                                return std::strcmp(job.button, name) == 0;
+                            })->seen.front());
+    EXPECT_THAT(seen, ElementsAreArray(questions)); // one question per Enter, none for Esc
 }
 
 TEST_F(Window, EachFileButtonAsksThenRunsItsJobShowingExactlyItsTexts)
 {
-    for (std::size_t i = 0; i < std::size(kJobTexts); ++i) {
-        const JobTexts &job = kJobTexts[i];
-        SCOPED_TRACE(job.button);
+    for (const JobTexts &job : kJobTexts) {
         writeFile(dir.filePath(job.input), job.content);
         seen.clear();
         button(job.button)->click(); // No: nothing runs
@@ -141,32 +157,9 @@ TEST_F(Window, EachFileButtonAsksThenRunsItsJobShowingExactlyItsTexts)
         messages.answers = { MessageAnswer::Yes };
         dialog.answers = { dir.filePath(job.input), dir.filePath("uscita") };
         button(job.button)->click();
-        Seen expected = job.seen;
-        expected.back().replace("%O", dir.filePath(job.output).toUpper());
-        EXPECT_THAT(seen, ElementsAreArray(expected));
-        EXPECT_EQ(readFile(dir.filePath(job.output)), kDecoded[i]);
+        EXPECT_THAT(seen, ElementsAreArray(expected(job)));
+        EXPECT_EQ(readFile(dir.filePath(job.output)), job.written);
     }
-}
-
-TEST_F(Window, EnterClicksOnlyTheFocusedButtonAndEscNothing)
-{
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    for (const JobTexts &job : kJobTexts) {
-        button(job.button)->setFocus();
-        seen.clear();
-        QTest::keyClick(button(job.button), Qt::Key_Return);
-        QTest::keyClick(button(job.button), Qt::Key_Escape);
-        EXPECT_THAT(seen, ElementsAre(job.seen.front()));
-    }
-    seen.clear();
-    window.txtTesto->setFocus();
-    QTest::keyClicks(window.txtTesto, "uno");
-    QTest::keyClick(window.txtTesto, Qt::Key_Return);
-    QTest::keyClick(window.txtTesto, Qt::Key_Escape);
-    EXPECT_EQ(window.txtTesto->toPlainText(), "uno\n");
-    EXPECT_THAT(seen, IsEmpty());
 }
 
 TEST_F(Window, TypedTextBecomesPrintableInTheReadOnlyLowerBox)
@@ -180,7 +173,6 @@ TEST_F(Window, TypedTextBecomesPrintableInTheReadOnlyLowerBox)
     window.txtConversione->selectAll();
     window.txtConversione->copy();
     EXPECT_EQ(QApplication::clipboard()->text(), printable);
-
     ConversionLibrary missing(dir.filePath("manca.so"));
     window.setLibrary(missing);
     window.cmdPrintable->click();
@@ -188,54 +180,36 @@ TEST_F(Window, TypedTextBecomesPrintableInTheReadOnlyLowerBox)
     EXPECT_EQ(window.txtConversione->printableText(), printable);
 }
 
-// A drag over button carrying data; whether the button took it.
-bool drop(QPushButton *button, QMimeData *data)
+// Drags data over button and drops it; whether the button took it, looking pressed meanwhile.
+bool drop(QPushButton *button, const QList<QUrl> &urls)
 {
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(button, &enter);
-    const bool pressedLook = button->isDown();
-    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    EXPECT_EQ(button->isDown(), enter.isAccepted());
+    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(button, &dropped);
-    EXPECT_EQ(pressedLook, enter.isAccepted());
     EXPECT_FALSE(button->isDown());
     QCoreApplication::processEvents();
     return enter.isAccepted() && dropped.isAccepted();
 }
 
-TEST_F(Window, AFileDroppedOnAButtonRunsItsJobOnThatFileAfterTheQuestion)
+TEST_F(Window, OneFileDroppedOnAButtonRunsItsJobOnThatFileAnythingElseIsRefused)
 {
     for (const JobTexts &job : kJobTexts) {
-        SCOPED_TRACE(job.button);
         writeFile(dir.filePath(job.input), job.content);
-        QMimeData data;
-        data.setUrls({ QUrl::fromLocalFile(dir.filePath(job.input)) });
         seen.clear();
         messages.answers = { MessageAnswer::Yes };
         dialog.answers = { dir.filePath("uscita") };
-        EXPECT_TRUE(drop(button(job.button), &data));
-        Seen expected = job.seen;
-        expected.erase(expected.begin() + 1); // no open dialog
-        expected.back().replace("%O", dir.filePath(job.output).toUpper());
-        EXPECT_THAT(seen, ElementsAreArray(expected));
+        EXPECT_TRUE(drop(button(job.button), { QUrl::fromLocalFile(dir.filePath(job.input)) }));
+        EXPECT_THAT(seen, ElementsAreArray(expected(job, true)));
     }
-}
-
-TEST_F(Window, SeveralFilesAFolderOrARemoteFileAreNotTaken)
-{
-    writeFile(dir.filePath("a"), "x");
-    const QList<QList<QUrl>> refused
-        = { { QUrl::fromLocalFile(dir.filePath("a")), QUrl::fromLocalFile(dir.filePath("a")) },
-            { QUrl::fromLocalFile(dir.path()) },
-            { QUrl("https://example.org/a.m64") },
-            { QUrl::fromLocalFile(dir.filePath("manca")) } };
-    for (const QList<QUrl> &urls : refused) {
-        QMimeData data;
-        data.setUrls(urls);
-        EXPECT_FALSE(drop(window.cmdDecifra, &data)) << urls.first().toString().toStdString();
-    }
-    QMimeData text;
-    text.setText("testo");
-    EXPECT_FALSE(drop(window.cmdConverti, &text));
+    seen.clear();
+    const QUrl file = QUrl::fromLocalFile(dir.filePath("a.bin"));
+    for (const QList<QUrl> &refused : QList<QList<QUrl>> {
+             {}, { file, file }, { QUrl::fromLocalFile(dir.path()) }, { QUrl("https://example.org/a.m64") } })
+        EXPECT_FALSE(drop(window.cmdDecifra, refused)) << refused.size();
     EXPECT_THAT(seen, IsEmpty());
 }
 
@@ -243,14 +217,184 @@ TEST_F(Window, FilesNamedAtStartAreDecodedByTheirKindOthersRefused)
 {
     writeFile(dir.filePath("a.M64"), "Zm9v");
     writeFile(dir.filePath("b.ptb"), "x=3D");
-    const QStringList refused = window.openFiles({ dir.filePath("a.M64"), "c.txt", dir.filePath("b.ptb") });
-    EXPECT_THAT(refused, ElementsAre("c.txt"));
+    EXPECT_THAT(window.openFiles({ dir.filePath("a.M64"), "c.txt", dir.filePath("b.ptb") }), ElementsAre("c.txt"));
     messages.answers = { MessageAnswer::Yes, MessageAnswer::Yes };
     dialog.answers = { dir.filePath("a.out"), dir.filePath("b.out") };
     QCoreApplication::processEvents();
     EXPECT_EQ(readFile(dir.filePath("a.out")), "foo");
     EXPECT_EQ(readFile(dir.filePath("b.out")), "x=");
     EXPECT_THAT(seen, ::testing::Contains(kJobTexts[3].seen.front()));
+}
+
+// The progress dialog on screen, if any.
+QProgressDialog *progressShown()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *dialog = qobject_cast<QProgressDialog *>(widget); dialog && dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+// A step of 10 s on a worker while the window's thread watches: after a second the progress dialog
+// shows the job and the step, and "Annulla" stops it; a failure comes back as the job's error.
+TEST(WorkOffTheWindow, ALongStepRunsOnAWorkerShowsItsProgressAndAnnullaStopsIt)
+{
+    QWidget window;
+    QtWorkRunner runner(&window);
+    std::thread::id worker;
+    QStringList shown;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (QProgressDialog *dialog = progressShown(); dialog && shown.isEmpty()) {
+            shown << dialog->windowTitle() << dialog->labelText();
+            for (QPushButton *button : dialog->findChildren<QPushButton *>())
+                shown << button->text(), button->click();
+        }
+    });
+    watch.start(20);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(runner.run("Conversione Mime64",
+                            [&](WorkProgress &progress) {
+                                worker = std::this_thread::get_id();
+                                progress.begin(WorkStep::Reading);
+                                for (std::uint64_t i = 0; i < 1000; ++i, std::this_thread::sleep_for(10ms))
+                                    progress.advance(i, 1000);
+                            }),
+                 JobError);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 1s);
+    EXPECT_NE(worker, std::this_thread::get_id());
+    EXPECT_THAT(shown, ElementsAre("Conversione Mime64", "Lettura…", "Annulla"));
+    EXPECT_THROW(runner.run("", [](WorkProgress &) { throw JobError(28, "spazio"); }), JobError);
+}
+
+// A work runner on the calling thread that stops the job as it reaches a step, as a person
+// pressing "Annulla" then would; with `late`, only once the content is in place.
+struct StopAt : WorkRunner, WorkProgress {
+    explicit StopAt(WorkStep at, bool tooLate = false)
+        : step(at)
+        , late(tooLate)
+    {
+    }
+    WorkStep step, current = WorkStep::Reading;
+    bool late, stopping = false;
+
+    void run(const QString &, const std::function<void(WorkProgress &)> &work) override { work(*this); }
+    void begin(WorkStep reached) override
+    {
+        stopIfCancelled();
+        stopping = reached == step && !late;
+        current = reached;
+    }
+    void advance(std::uint64_t done, std::uint64_t total) override
+    {
+        stopIfCancelled();
+        stopping = late && current == step && done == total;
+    }
+    void stopIfCancelled() override
+    {
+        if (stopping)
+            throw cancelledByPerson();
+    }
+};
+
+TEST(WorkOffTheWindow, StoppingAtAnyStepLeavesTheFolderAsItWasAndSaysNothing)
+{
+    QTemporaryDir dir;
+    Seen seen;
+    ScriptedDialog dialog(seen);
+    ScriptedMessages messages(seen);
+    ConversionLibrary library;
+    writeFile(dir.filePath("a.txt"), italianProse(20000, 1));
+    writeFile(dir.filePath("a.txt.m64"), "vecchio");
+    writeFile(dir.filePath("b.m64"), "Zm9vYmFy");
+    writeFile(dir.filePath("b.out"), "vecchio");
+    const QStringList before = listing(dir.path());
+    for (const WorkStep step : { WorkStep::Reading, WorkStep::Converting, WorkStep::Writing }) {
+        StopAt stopEncoding(step), stopDecoding(step);
+        seen.clear();
+        dialog.answers = { dir.filePath("a.txt") };
+        JobRunner(dialog, messages, stopEncoding, library).run(ConvertiFileMime64);
+        dialog.answers = { dir.filePath("b.m64"), dir.filePath("b.out") };
+        JobRunner(dialog, messages, stopDecoding, library).run(DecifraFileMime64);
+        EXPECT_THAT(seen, SizeIs(step == WorkStep::Writing ? 3 : 2)) << static_cast<int>(step);
+        EXPECT_EQ(listing(dir.path()), before);
+    }
+    // Once the new content is in place it is too late: the job ends as usual.
+    StopAt late(WorkStep::Writing, true);
+    dialog.answers = { dir.filePath("b.m64"), dir.filePath("b.out") };
+    JobRunner(dialog, messages, late, library).run(DecifraFileMime64);
+    EXPECT_EQ(readFile(dir.filePath("b.out")), "foobar");
+    EXPECT_THAT(seen.back(), BeginsWith("64|"));
+}
+
+// While a short job works no progress shows, and clicks start nothing; closing the window stops the
+// job, leaving nothing written, and closes it after.
+TEST(WorkOffTheWindow, NothingElseStartsWhileAJobWorksAndClosingStopsIt)
+{
+    QTemporaryDir dir;
+    Seen seen;
+    ScriptedDialog dialog(seen);
+    ScriptedMessages messages(seen);
+    FrmMain window;
+    window.setInteraction(dialog, messages);
+    window.show();
+    writeFile(dir.filePath("a.txt"), "x");
+    messages.answers = { MessageAnswer::Yes, MessageAnswer::Yes };
+    dialog.answers = { dir.filePath("a.txt") };
+    setReplaceHooksForTesting({ [](std::size_t) { return std::this_thread::sleep_for(300ms), 0; } });
+    QTimer::singleShot(100, [&] {
+        EXPECT_TRUE(window.jobRunning());
+        for (QPushButton *button : window.findChildren<QPushButton *>())
+            button->click();
+        EXPECT_EQ(progressShown(), nullptr);
+        window.close();
+    });
+    window.cmdConverti->click();
+    setReplaceHooksForTesting({});
+    EXPECT_THAT(seen, SizeIs(2)); // the first job's question and request, and no more
+    EXPECT_FALSE(QFile::exists(dir.filePath("a.txt.m64")));
+    EXPECT_FALSE(window.isVisible());
+}
+
+// Runs act on the next modal widget that comes up.
+void whenModal(std::function<void(QWidget *)> act)
+{
+    auto *timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            timer->stop(), timer->deleteLater(), act(modal);
+    });
+    timer->start(10);
+}
+
+TEST(QtSeams, TheRealBoxesAndFileDialogShowTheirTextsAndGiveTheAnswer)
+{
+    QStringList shown;
+    whenModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        shown << box->windowTitle() << box->text();
+        for (QAbstractButton *button : box->buttons())
+            shown << button->text().remove('&');
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(QtMessageBoxes(nullptr).show("Prima. \rSeconda?", MessageStyle::YesNoQuestion, "Titolo"),
+              MessageAnswer::No);
+    QTemporaryDir dir;
+    writeFile(dir.filePath("dati.ptb"), "x");
+    whenModal([&](QWidget *modal) {
+        auto *files = qobject_cast<QFileDialog *>(modal);
+        shown << files->windowTitle() << files->findChild<QComboBox *>("fileTypeCombo")->currentText();
+        shown << QString::number(files->width() >= 600);
+        files->setDirectory(dir.path());
+        files->selectFile("dati.ptb");
+        static_cast<QDialog *>(files)->accept();
+    });
+    const FileRequest request { true, "Codifica Printable (*.ptb)|*.ptb", 4100, "Seleziona", {} };
+    EXPECT_EQ(QtFileDialog(nullptr).show(request, FileRequestKind::Open), dir.filePath("dati.ptb"));
+    EXPECT_THAT(shown,
+                ElementsAre("Titolo", "Prima. \nSeconda?", "Sì", "No", "Seleziona", "Codifica Printable (*.ptb)", "1"));
+    whenModal([](QWidget *modal) { qobject_cast<QDialog *>(modal)->reject(); });
+    EXPECT_THROW(QtFileDialog(nullptr).show(request, FileRequestKind::Save), JobError);
 }
 
 } // namespace
