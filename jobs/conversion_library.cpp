@@ -2,6 +2,7 @@
 
 #include "job_errors.h"
 #include "os_files.h"
+#include "program_shared.h"
 
 #include <QFile>
 
@@ -24,6 +25,16 @@ std::int32_t checkedCount(std::size_t count)
 }
 
 } // namespace
+
+Bytes Bytes::fresh(std::size_t size)
+{
+    const std::size_t mapped
+        = (std::max<std::size_t>(size, 1) + dravolin::kHugePage - 1) / dravolin::kHugePage * dravolin::kHugePage;
+    auto *memory = static_cast<char *>(dravolin::mapHugePages(mapped));
+    if (memory == nullptr)
+        throw osFailure(ENOMEM);
+    return Bytes(memory, size, [mapped](char *bytes) { dravolin::unmapHugePages(bytes, mapped); });
+}
 
 ConversionLibrary::ConversionLibrary() = default;
 
@@ -91,6 +102,7 @@ LibraryText ConversionLibrary::own(char *text, const char *producer)
         throw jobFailure(JobFailure::NoResult, QString::fromLatin1(producer));
     const std::int32_t length = m_functions.lunghezzaTesto(text);
     LibraryText owned(text, length < 0 ? 0 : static_cast<std::size_t>(length), m_functions.liberaTesto);
+
     if (length < 0)
         throw jobFailure(JobFailure::NoResult, QString::fromLatin1(producer));
     return owned;
@@ -128,12 +140,12 @@ LibraryText ConversionLibrary::ConvertiMime64(const char *bytes, std::size_t cou
                "ConvertiMime64");
 }
 
-std::optional<LibraryText> ConversionLibrary::DecifraMime64(const LibraryText &text)
+std::optional<Bytes> ConversionLibrary::DecifraMime64(const LibraryText &text)
 {
     const auto decode = resolve(&Functions::decifraMime64, "DecifraMime64");
     // Decoding never yields more bytes than the text has characters, so the library has all the
     // room it can need: running short can only mean it failed inside.
-    LibraryText bytes = AllocaTesto(nullptr, text.size());
+    Bytes bytes = Bytes::fresh(text.size());
     const std::int32_t count
         = decode(text.data(), reinterpret_cast<std::uint8_t *>(bytes.data()), checkedCount(bytes.size()));
     if (count == -1)

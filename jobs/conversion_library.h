@@ -6,35 +6,49 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
-// A text the library allocated and we now own, freed with the library's own LiberaTesto. Its size
-// is the truth: NULs inside are data.
-class LibraryText {
+// Bytes a job holds, freed as they were made: by the library, or unmapped. Their size is the
+// truth: NULs inside are data.
+class Bytes {
 public:
-    LibraryText() = default;
-    LibraryText(char *text, std::size_t size, decltype(&::LiberaTesto) free)
-        : m_text(text, Deleter { free })
+    Bytes() = default;
+    Bytes(char *data, std::size_t size, std::function<void(char *)> release)
+        : m_data(data, std::move(release))
         , m_size(size)
     {
     }
+    // size fresh bytes of our own, in huge pages where the system has them; throws JobError
+    // (ENOMEM) when the memory is not there.
+    static Bytes fresh(std::size_t size);
 
-    char *data() const { return m_text.get(); }
+    char *data() const { return m_data.get(); }
     std::size_t size() const { return m_size; }
     // Keeps only the first size bytes as the content.
     void shrink(std::size_t size) { m_size = std::min(size, m_size); }
 
 private:
-    struct Deleter {
-        decltype(&::LiberaTesto) free;
-        void operator()(char *text) const { free(text); }
-    };
-    std::unique_ptr<char, Deleter> m_text;
+    std::unique_ptr<char, std::function<void(char *)>> m_data;
     std::size_t m_size = 0;
+};
+
+// A text the library allocated: the only kind its text functions take.
+class LibraryText : public Bytes {
+public:
+    LibraryText() = default;
+
+private:
+    friend class ConversionLibrary;
+    LibraryText(char *text, std::size_t size, decltype(&::LiberaTesto) free)
+        : Bytes(text, size, free)
+    {
+    }
 };
 
 // The four conversions, as a job names the one it needs.
@@ -61,7 +75,7 @@ public:
     // The Mime64 form in lines of 76 characters.
     LibraryText ConvertiMime64(const char *bytes, std::size_t count);
     // The decoded bytes, or nothing when the text is not Mime64.
-    std::optional<LibraryText> DecifraMime64(const LibraryText &text);
+    std::optional<Bytes> DecifraMime64(const LibraryText &text);
     LibraryText ConvertiPrintable(const LibraryText &text);
     LibraryText DecifraPrintable(const LibraryText &text);
 

@@ -12,30 +12,12 @@ constexpr int kOpenFlags = 4100; // the file must exist; no read-only box
 constexpr int kSaveFlags = 2054; // the folder must exist; ask before overwriting; no read-only box
 
 // The largest input whose Mime64 text still fits the library's 32-bit lengths.
-constexpr std::uint64_t largestMime64Input()
+std::uint64_t largestMime64Input()
 {
     std::uint64_t n = kLargestInput / 78 * 57 + 57;
     while (dravolin::mime64EncodedSize(n, dravolin::Mime64Layout::Wrapped) > kLargestInput)
         --n;
     return n;
-}
-
-LibraryText convert(ConversionLibrary &library, LibraryFunction function, const LibraryText &input,
-                    const QString &inputPath)
-{
-    switch (function) {
-    case LibraryFunction::ConvertiMime64:
-        return library.ConvertiMime64(input.data(), input.size());
-    case LibraryFunction::DecifraMime64:
-        if (std::optional<LibraryText> bytes = library.DecifraMime64(input))
-            return std::move(*bytes);
-        throw jobFailure(JobFailure::NotMime64, inputPath);
-    case LibraryFunction::ConvertiPrintable:
-        return library.ConvertiPrintable(input);
-    case LibraryFunction::DecifraPrintable:
-        return library.DecifraPrintable(input);
-    }
-    throw jobFailure(JobFailure::Unexpected, QStringLiteral("conversion"));
 }
 
 } // namespace
@@ -108,21 +90,49 @@ QString JobRunner::requestInput(const FileJob &job)
     return m_dialog.show(request, FileRequestKind::Open);
 }
 
-LibraryText JobRunner::readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress)
+template <typename Room>
+auto JobRunner::read(const FileJob &job, const QString &input, WorkProgress &progress, Room room)
 {
-    progress.begin(WorkStep::Reading);
-    LibraryText content;
+    decltype(room(0)) content;
     readWholeFile(
         input,
         [&](std::size_t size) {
             if (size > job.largestInput)
                 throw jobFailure(JobFailure::EncodedTooLarge, input);
-            content = m_library.AllocaTesto(nullptr, size);
+            content = room(size);
             return content.data();
         },
         &progress);
     progress.begin(WorkStep::Converting);
-    LibraryText result = convert(m_library, job.conversion, content, input);
+    return content;
+}
+
+Bytes JobRunner::readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress)
+{
+    progress.begin(WorkStep::Reading);
+    const auto text = [this](std::size_t size) { return m_library.AllocaTesto(nullptr, size); };
+    Bytes result;
+    switch (job.conversion) {
+    case LibraryFunction::ConvertiMime64: {
+        // Plain bytes, not a library text: nothing to fill with blanks before reading.
+        const Bytes bytes = read(job, input, progress, &Bytes::fresh);
+        result = m_library.ConvertiMime64(bytes.data(), bytes.size());
+        break;
+    }
+    case LibraryFunction::DecifraMime64: {
+        std::optional<Bytes> decoded = m_library.DecifraMime64(read(job, input, progress, text));
+        if (!decoded)
+            throw jobFailure(JobFailure::NotMime64, input);
+        result = std::move(*decoded);
+        break;
+    }
+    case LibraryFunction::ConvertiPrintable:
+        result = m_library.ConvertiPrintable(read(job, input, progress, text));
+        break;
+    case LibraryFunction::DecifraPrintable:
+        result = m_library.DecifraPrintable(read(job, input, progress, text));
+        break;
+    }
     progress.stopIfCancelled();
     return result;
 }
@@ -134,7 +144,7 @@ void JobRunner::run(const FileJob &job, const QString &givenInput)
         RipristinaCartella();
         m_library.require(job.conversion);
         const QString title = text(job.confirmTitle);
-        LibraryText result;
+        Bytes result;
         QString output;
         const auto write = [&](WorkProgress &progress) {
             progress.begin(WorkStep::Writing);

@@ -62,7 +62,9 @@ public:
 
 private:
     QString requestInput(const FileJob &job);
-    LibraryText readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress);
+    // Reads input whole into what room(size) gives, refusing what the job cannot take.
+    template <typename Room> auto read(const FileJob &job, const QString &input, WorkProgress &progress, Room room);
+    Bytes readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress);
 
     FileRequester &m_dialog;
     MessageBoxes &m_messages;

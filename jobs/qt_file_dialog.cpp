@@ -46,8 +46,9 @@ private:
 void showWholeColumns(QFileDialog &dialog)
 {
     const QFontMetrics metrics = dialog.fontMetrics();
-    dialog.resize(metrics.averageCharWidth() * 120, metrics.height() * 30);
+    dialog.resize(metrics.averageCharWidth() * 150, metrics.height() * 30);
     if (auto *details = dialog.findChild<QTreeView *>()) {
+        details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
         for (int column = 1; column < details->header()->count(); ++column)
             details->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }

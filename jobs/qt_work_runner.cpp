@@ -109,6 +109,8 @@ void QtWorkRunner::run(const QString &title, const std::function<void(WorkProgre
     // appear early or late, or flash between steps.
     QProgressDialog dialog(m_window);
     dialog.setWindowTitle(title);
+    // Wide enough for the title in full: the step's name alone would make it a sliver.
+    dialog.setMinimumWidth(dialog.fontMetrics().horizontalAdvance(title) * 2 + 120);
     dialog.setCancelButtonText(text(Text::CancelButton));
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setAutoReset(false);

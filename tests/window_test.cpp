@@ -164,10 +164,10 @@ TEST_F(Window, EachFileButtonAsksThenRunsItsJobShowingExactlyItsTexts)
 
 TEST_F(Window, TypedTextBecomesPrintableInTheReadOnlyLowerBox)
 {
-    window.txtTesto->setPlainText(QString::fromUtf8("Caffè = 3€  \n\u00A0fine  "));
+    window.txtTesto->setPlainText(QString::fromUtf8("Caffè = 3€  \n\u00A0fine\t\n  "));
     window.cmdPrintable->click();
     window.cmdPrintable->click();
-    const QString printable = "Caff=C3=A8 =3D 3=E2=82=AC =20\r\n=C2=A0fine";
+    const QString printable = "Caff=C3=A8 =3D 3=E2=82=AC =20\r\n=C2=A0fine=09\r\n";
     EXPECT_EQ(window.txtConversione->printableText(), printable);
     EXPECT_TRUE(window.txtConversione->isReadOnly());
     window.txtConversione->selectAll();
