@@ -338,6 +338,9 @@ TEST(Replacement, FlushesTheContentThenNamesItThenFlushesTheFolder)
         SCOPED_TRACE(way);
         QTemporaryDir dir;
         QProcess traced;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // LeakSanitizer cannot run under ptrace
+        traced.setProcessEnvironment(environment);
         traced.start(strace,
                      { "-qq", "-o", dir.filePath("log"), "-e", "trace=openat,fsync,linkat,close,rename", JOB_HELPER,
                        "replace", dir.filePath("uscita"), "10", way });
