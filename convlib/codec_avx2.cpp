@@ -4,6 +4,7 @@
 // with pext. Whatever the wide blocks do not take goes to the
 // scalar building blocks, so the answers stay theirs.
 
+#include "codec_paths.h"
 #include "simd_drivers.h"
 
 #include <immintrin.h>
@@ -284,11 +285,7 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 
 } // namespace
 
-const Codec &avx2PathCodec()
-{
-    static const Codec codec { "avx2", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
-                               printableEncodeWide<PrintableBlock>, decodePrintable };
-    return codec;
-}
+constinit const Codec avx2Path { DRAVOLIN_PATH_NAME, mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
+                                 printableEncodeWide<PrintableBlock>, decodePrintable };
 
 } // namespace dravolin
