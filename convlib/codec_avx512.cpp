@@ -174,11 +174,6 @@ inline __mmask64 printablePlain(__m512i v)
     return (printable & ~equals) | tab;
 }
 
-inline __mmask64 lineEnds(__m512i v)
-{
-    return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
-}
-
 // The low 128 character codes -> hex digit value, 0x80 for anything else.
 constexpr std::array<std::uint8_t, 128> hexValues()
 {
