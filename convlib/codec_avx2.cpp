@@ -223,7 +223,7 @@ inline char *squeeze16(__m128i bytes, std::uint64_t kept, char *out)
     const __m128i packed = _mm_shuffle_epi8(bytes, order);
     _mm_storel_epi64(reinterpret_cast<__m128i *>(out), packed);
     out += setBits(low);
-    _mm_storeh_pd(reinterpret_cast<double *>(out), _mm_castsi128_pd(packed));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_unpackhi_epi64(packed, packed));
     return out + setBits(high);
 }
 
