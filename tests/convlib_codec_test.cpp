@@ -28,10 +28,6 @@ struct Outcome {
     std::int64_t count;
     std::string bytes;
     bool operator==(const Outcome &) const = default;
-    friend std::ostream &operator<<(std::ostream &os, const Outcome &o)
-    {
-        return os << o.count << " " << ::testing::PrintToString(o.bytes.substr(0, 80));
-    }
 };
 
 Outcome ok(const std::string &bytes)
@@ -49,30 +45,32 @@ Outcome once(const Codec &codec, Op op, const std::string &input, std::size_t ro
     const std::unique_ptr<char[]> in(new char[input.size()]);
     std::memcpy(in.get(), input.data(), input.size());
     std::string out(room + 64, '\xA5');
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(in.get());
-    const Mime64Layout layout = op == Op::Wrap64 ? Mime64Layout::Wrapped : Mime64Layout::SingleLine;
+    const auto layout = op == Op::Wrap64 ? Mime64Layout::Wrapped : Mime64Layout::SingleLine;
     std::int64_t count = static_cast<std::int64_t>(room);
     if (op == Op::Encode64 || op == Op::Wrap64)
-        codec.mime64Encode(bytes, input.size(), out.data(), layout);
+        codec.mime64Encode(reinterpret_cast<const std::uint8_t *>(in.get()), input.size(), out.data(), layout);
     else if (op == Op::Decode64)
         count = codec.mime64Decode(in.get(), input.size(), reinterpret_cast<std::uint8_t *>(out.data()), room);
-    else if (op == Op::EncodeQp)
-        count = static_cast<std::int64_t>(codec.printableEncode(in.get(), input.size(), out.data()));
     else
-        count = static_cast<std::int64_t>(codec.printableDecode(in.get(), input.size(), out.data()));
+        count
+            = static_cast<std::int64_t>(op == Op::EncodeQp ? codec.printableEncode(in.get(), input.size(), out.data())
+                                                           : codec.printableDecode(in.get(), input.size(), out.data()));
     EXPECT_THAT(out.substr(room), Each(Eq('\xA5'))) << codec.name << " wrote past its room";
-    const bool whole = op != Op::EncodeQp && op != Op::DecodeQp;
-    out.resize(whole ? room : static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, room)));
+    out.resize(op < Op::EncodeQp ? room : static_cast<std::size_t>(count));
     return { count, out };
 }
 
 class Paths : public ::testing::TestWithParam<const Codec *> {
 protected:
+    // On a wide path the scalar one must leave the same; a decoder's
+    // answer is then the bytes it counts.
     Outcome call(Op op, const std::string &input, std::size_t room) const
     {
-        const Outcome got = once(*GetParam(), op, input, room);
-        const Outcome scalar = GetParam() == &scalarCodec() ? got : once(scalarCodec(), op, input, room);
-        EXPECT_EQ(got, scalar) << "scalar differs on " << ::testing::PrintToString(input);
+        Outcome got = once(*GetParam(), op, input, room);
+        EXPECT_EQ(got, GetParam() == &scalarCodec() ? got : once(scalarCodec(), op, input, room))
+            << "scalar differs on " << ::testing::PrintToString(input);
+        got.bytes.resize(op == Op::Decode64 ? static_cast<std::size_t>(std::max<std::int64_t>(got.count, 0))
+                                            : got.bytes.size());
         return got;
     }
     std::string mime64(const std::string &bytes, Op op = Op::Encode64) const
@@ -80,12 +78,7 @@ protected:
         const auto layout = op == Op::Wrap64 ? Mime64Layout::Wrapped : Mime64Layout::SingleLine;
         return call(op, bytes, mime64EncodedSize(bytes.size(), layout)).bytes;
     }
-    Outcome unmime64(const std::string &text, std::size_t capacity) const
-    {
-        Outcome got = call(Op::Decode64, text, capacity);
-        got.bytes.resize(static_cast<std::size_t>(std::clamp<std::int64_t>(got.count, 0, capacity)));
-        return got;
-    }
+    Outcome unmime64(const std::string &text, std::size_t capacity) const { return call(Op::Decode64, text, capacity); }
     std::string printable(const std::string &plain) const
     {
         return call(Op::EncodeQp, plain, printableEncodedBound(plain.size())).bytes;
@@ -189,30 +182,11 @@ TEST_P(Paths, PrintableKnownAnswers)
         EXPECT_EQ(printable(encodings[i]), encodings[i + 1]);
         EXPECT_EQ(unprintable(encodings[i + 1]), encodings[i]);
     }
-    const std::string readings[] = { "=4a=3d",
-                                     "J=",
-                                     "a=\r\nb=\nc",
-                                     "abc",
-                                     "a= \t\r\nb",
-                                     "ab",
-                                     "a =  \r\nb",
-                                     "a b",
-                                     "a= \t",
-                                     "a",
-                                     "a=G1=4",
-                                     "a=G1=4",
-                                     "==41",
-                                     "=A",
-                                     "a= b\r\n",
-                                     "a= b\r\n",
-                                     "a=\rb",
-                                     "a=\rb",
-                                     "a \t\r\nb  ",
-                                     "a\r\nb",
-                                     "a \rb",
-                                     "a \rb",
-                                     "Now's the time =\r\nfor all folk to come=\r\n to the aid of their country.",
-                                     "Now's the time for all folk to come to the aid of their country." };
+    const std::string readings[] = {
+        "=4a=3d", "J=",    "a=\r\nb=\nc", "abc",    "a= \t\r\nb", "ab",    "a =  \r\nb",      "a b",
+        "a= \t",  "a",     "a=G1=4",      "a=G1=4", "==41",       "=A",    "a= b\r\n",        "a= b\r\n",
+        "a=\rb",  "a=\rb", "a \t\r\nb  ", "a\r\nb", "a \rb",      "a \rb", "to come=\r\n to", "to come to"
+    }; // the last from RFC 2045, 6.7
     for (std::size_t i = 0; i < std::size(readings); i += 2)
         EXPECT_EQ(unprintable(readings[i]), readings[i + 1]);
     // A line that goes on holds 75 characters and the soft break's '='; one
@@ -232,13 +206,13 @@ TEST_P(Paths, PrintableRoundTripEveryLength)
 {
     // Alphabets that crowd the rules together: blanks beside breaks, lone
     // CRs, escapes at line ends, half escapes for the decoder.
-    const std::string alphabets[] = { "aaaaaaaaaaaa =\t\r\n",
+    const std::string alphabets[] = { "",
+                                      "aaaaaaaaaaaa =\t\r\n",
                                       "ab =\t\r\n\0\xc3\xff"s,
                                       "xxxxxxxxxxxxxxxxxxxxxx  \r\n",
                                       "= \t\r\nA0fg",
                                       " \t\n",
-                                      "\xff\n",
-                                      "" };
+                                      "\xff\n" };
     for (std::size_t n = 0; n <= 600; ++n) {
         ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(italianProse(n, n + 2)));
         for (std::size_t k = 0; k < std::size(alphabets); ++k)
