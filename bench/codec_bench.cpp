@@ -5,14 +5,12 @@
 
 #include "codec.h"
 #include "codec_cases.h"
+#include "ratio_reporter.h"
 
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -133,50 +131,6 @@ void BM_Codec(benchmark::State &state, const dravolin::Codec *codec, Operation o
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.size()));
 }
 
-// Keeps each run's bytes per second so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    explicit RatioReporter(OutputOptions options)
-        : ConsoleReporter(options)
-    {
-    }
-
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration)
-                continue;
-            const auto rate = run.counters.find("bytes_per_second");
-            if (rate != run.counters.end())
-                m_rates[run.run_name.function_name] = rate->second.value;
-        }
-    }
-
-    void printSummary() const
-    {
-        std::printf("\nThroughput beside memcpy of the same bytes (64 MiB inputs):\n");
-        std::printf("%-10s %-16s %12s %12s %8s\n", "path", "operation", "MB/s", "memcpy MB/s", "ratio");
-        for (const auto &[name, rate] : m_rates) {
-            const std::size_t slash = name.find('/');
-            if (name.rfind("BM_Codec/", 0) != 0 || slash == std::string::npos)
-                continue;
-            const std::string rest = name.substr(slash + 1); // path/operation
-            const std::size_t split = rest.find('/');
-            const std::string path = rest.substr(0, split);
-            const std::string op = rest.substr(split + 1);
-            const auto base = m_rates.find("BM_Memcpy/" + op);
-            if (base == m_rates.end())
-                continue;
-            std::printf("%-10s %-16s %12.0f %12.0f %8.3f\n", path.c_str(), op.c_str(), rate / 1e6, base->second / 1e6,
-                        rate / base->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> m_rates;
-};
-
 void printInputs()
 {
     const std::string &prose = inputs().prose;
@@ -208,14 +162,6 @@ int main(int argc, char **argv)
                 ->Unit(benchmark::kMillisecond)
                 ->MinTime(0.5);
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     printInputs();
-    RatioReporter reporter(::isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
-                                                   : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printSummary();
-    benchmark::Shutdown();
-    return 0;
+    return runWithRatios(argc, argv, "BM_Memcpy");
 }

@@ -1,5 +1,7 @@
 // The C ABI: checks every argument and narrowing, then hands the work to the
-// codec path chosen for this machine. Nothing here throws.
+// kernels chosen for this machine. Nothing is thrown below, but a C caller
+// must never see an exception: each function catches everything and answers
+// as for a failed allocation.
 
 #include "codec.h"
 #include "dravolin.h"
@@ -29,17 +31,21 @@ extern "C" {
 
 Testo AllocaTesto(const char *byte, int32_t lunghezza)
 {
-    if (lunghezza < 0)
+    try {
+        if (lunghezza < 0)
+            return nullptr;
+        const auto length = static_cast<std::size_t>(lunghezza);
+        char *text = allocateText(length);
+        if (!text)
+            return nullptr;
+        if (byte)
+            std::memcpy(text, byte, length);
+        else
+            std::memset(text, ' ', length);
+        return finishText(text, length);
+    } catch (...) {
         return nullptr;
-    const auto length = static_cast<std::size_t>(lunghezza);
-    char *text = allocateText(length);
-    if (!text)
-        return nullptr;
-    if (byte)
-        std::memcpy(text, byte, length);
-    else
-        std::memset(text, ' ', length);
-    return finishText(text, length);
+    }
 }
 
 int32_t LunghezzaTesto(const Testo testo)
@@ -54,54 +60,70 @@ void LiberaTesto(Testo testo)
 
 Testo ConvertiMime64(const uint8_t *byte, int32_t conteggio, int32_t opzione)
 {
-    if ((opzione != 0 && opzione != 1) || conteggio < 0 || (!byte && conteggio > 0))
+    try {
+        if ((opzione != 0 && opzione != 1) || conteggio < 0 || (!byte && conteggio > 0))
+            return nullptr;
+        const auto layout = opzione == 1 ? Mime64Layout::Wrapped : Mime64Layout::SingleLine;
+        const auto count = static_cast<std::size_t>(conteggio);
+        const std::size_t size = mime64EncodedSize(count, layout);
+        char *text = size <= kMaxTextLength ? allocateText(size) : nullptr;
+        if (!text)
+            return nullptr;
+        if (count > 0)
+            activeCodec().mime64Encode(byte, count, text, layout);
+        return finishText(text, size);
+    } catch (...) {
         return nullptr;
-    const auto layout = opzione == 1 ? Mime64Layout::Wrapped : Mime64Layout::SingleLine;
-    const auto count = static_cast<std::size_t>(conteggio);
-    const std::size_t size = mime64EncodedSize(count, layout);
-    char *text = size <= kMaxTextLength ? allocateText(size) : nullptr;
-    if (!text)
-        return nullptr;
-    if (count > 0)
-        activeCodec().mime64Encode(byte, count, text, layout);
-    return finishText(text, size);
+    }
 }
 
 int32_t DecifraMime64(const Testo testo, uint8_t *buffer, int32_t capacita)
 {
-    const std::size_t capacity = buffer && capacita > 0 ? static_cast<std::size_t>(capacita) : 0;
-    const std::int64_t result = activeCodec().mime64Decode(bytesOf(testo), lengthOf(testo), buffer, capacity);
-    if (result == kMalformed)
-        return -1;
-    if (result == kTooSmall || capacita < 0)
+    try {
+        const std::size_t capacity = buffer && capacita > 0 ? static_cast<std::size_t>(capacita) : 0;
+        const std::int64_t result = activeCodec().mime64Decode(bytesOf(testo), lengthOf(testo), buffer, capacity);
+        if (result == kMalformed)
+            return -1;
+        if (result == kTooSmall || capacita < 0)
+            return -2;
+        return static_cast<int32_t>(result);
+    } catch (...) {
         return -2;
-    return static_cast<int32_t>(result);
+    }
 }
 
 Testo ConvertiPrintable(const Testo testo)
 {
-    const std::size_t length = lengthOf(testo);
-    // The bound may pass the limit while the text itself stays within it:
-    // only the written length decides.
-    char *text = allocateText(printableEncodedBound(length));
-    if (!text)
-        return nullptr;
-    const std::size_t written = activeCodec().printableEncode(bytesOf(testo), length, text);
-    if (written > kMaxTextLength) {
-        freeText(text);
+    try {
+        const std::size_t length = lengthOf(testo);
+        // The bound may pass the limit while the text itself stays within it:
+        // only the written length decides.
+        char *text = allocateText(printableEncodedBound(length));
+        if (!text)
+            return nullptr;
+        const std::size_t written = activeCodec().printableEncode(bytesOf(testo), length, text);
+        if (written > kMaxTextLength) {
+            freeText(text);
+            return nullptr;
+        }
+        return finishText(text, written);
+    } catch (...) {
         return nullptr;
     }
-    return finishText(text, written);
 }
 
 Testo DecifraPrintable(const Testo testo)
 {
-    const std::size_t length = lengthOf(testo);
-    char *text = allocateText(length);
-    if (!text)
+    try {
+        const std::size_t length = lengthOf(testo);
+        char *text = allocateText(length);
+        if (!text)
+            return nullptr;
+        const std::size_t written = activeCodec().printableDecode(bytesOf(testo), length, text);
+        return finishText(text, written);
+    } catch (...) {
         return nullptr;
-    const std::size_t written = activeCodec().printableDecode(bytesOf(testo), length, text);
-    return finishText(text, written);
+    }
 }
 
 } // extern "C"

@@ -4,10 +4,12 @@
 // with pext. Whatever the wide blocks do not take goes to the
 // scalar building blocks, so the answers stay theirs.
 
+#include "codec_paths.h"
 #include "simd_drivers.h"
 
 #include <immintrin.h>
 
+#include <array>
 #include <cstring>
 
 namespace dravolin {
@@ -54,6 +56,7 @@ inline __m256i mime64Encode24(const std::uint8_t *in)
 
 struct Mime64Encoder {
     static constexpr std::size_t kBlockBytes = 24;
+    static constexpr std::size_t kReadAhead = 0;
 
     static void encodeBlock(const std::uint8_t *in, char *out) { storeBytes(out, mime64Encode24(in)); }
 
@@ -148,44 +151,38 @@ struct Mime64Decoder {
     }
 };
 
-inline std::uint32_t byteMask(__m256i v)
+inline std::uint64_t byteMask(__m256i v)
 {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
 }
 
+inline std::uint64_t byteMaskOf(__m256i v, char c)
+{
+    return byteMask(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)));
+}
+
 // Bytes a quoted-printable text may hold as themselves when a byte that
 // also may follows: 33..126 but '=', and the blanks.
-inline std::uint32_t printablePlain(__m256i v)
+inline std::uint64_t printablePlain(__m256i v)
 {
     // 32..126 is where v - 32 (as signed) lies in 0..94.
     const __m256i shifted = _mm256_sub_epi8(v, _mm256_set1_epi8(32));
     const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi8(_mm256_setzero_si256(), shifted),
                                             _mm256_cmpgt_epi8(shifted, _mm256_set1_epi8(126 - 32)));
     const __m256i careful = _mm256_or_si256(outside, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('=')));
-    return ~byteMask(careful) | byteMask(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t')));
+    return (~byteMask(careful) & 0xFFFFFFFFu) | byteMaskOf(v, '\t');
 }
 
-inline std::uint32_t lineEnds(__m256i v)
+// Hex digit values of 32 characters, and the mask of those that are one.
+inline __m256i hexDigitValues(__m256i v, std::uint64_t &isHex)
 {
-    return byteMask(
-        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))));
+    const __m256i digit = _mm256_sub_epi8(v, _mm256_set1_epi8('0'));
+    const __m256i isDigit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
+    const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+    const __m256i isLetter = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter);
+    isHex = byteMask(_mm256_or_si256(isDigit, isLetter));
+    return _mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, isDigit);
 }
-
-struct PrintableBlock {
-    static PrintableMasks masks(const char *in)
-    {
-        const __m256i first = loadBytes(in);
-        const __m256i second = loadBytes(in + 32);
-        return { lineEnds(first) | std::uint64_t { lineEnds(second) } << 32,
-                 printablePlain(first) | std::uint64_t { printablePlain(second) } << 32 };
-    }
-
-    static void copy64(char *out, const char *in)
-    {
-        storeBytes(out, loadBytes(in));
-        storeBytes(out + 32, loadBytes(in + 32));
-    }
-};
 
 // A 32-bit mask -> 0xFF in the bytes whose bit is set.
 inline __m256i expandBits(std::uint32_t bits)
@@ -197,98 +194,98 @@ inline __m256i expandBits(std::uint32_t bits)
     return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
 }
 
-// Hex digit values of 32 characters, and the mask of those that are one.
-inline __m256i hexDigitValues(__m256i v, std::uint32_t &isHex)
+// For each 8-bit mask, the shuffle that packs the marked bytes of a group
+// of 8 to its front (the rest zeroed). A table rather than pext, which is
+// microcoded on older AMD cores.
+constexpr std::array<std::uint64_t, 256> squeezeTable()
 {
-    const __m256i digit = _mm256_sub_epi8(v, _mm256_set1_epi8('0'));
-    const __m256i isDigit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
-    const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
-    const __m256i isLetter = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter);
-    isHex = byteMask(_mm256_or_si256(isDigit, isLetter));
-    return _mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, isDigit);
-}
-
-inline std::uint32_t byteMaskOf(__m256i v, char c)
-{
-    return byteMask(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)));
-}
-
-// Stores the bytes of `bytes` marked in `kept`, in order, at out; returns
-// how many. Each 8-byte group is squeezed with pext and stored whole, so up
-// to 7 bytes past the count are scratch.
-inline std::size_t storeKept(const __m256i bytes, std::uint32_t kept, char *out)
-{
-    alignas(32) std::uint64_t groups[4];
-    _mm256_store_si256(reinterpret_cast<__m256i *>(groups), bytes);
-    std::size_t written = 0;
-    for (std::size_t g = 0; g < 4; ++g) {
-        const std::uint64_t keep = (kept >> (8 * g)) & 0xFF;
-        const std::uint64_t word = _pext_u64(groups[g], _pdep_u64(keep, 0x0101010101010101ull) * 0xFF);
-        std::memcpy(out + written, &word, 8);
-        written += setBits(keep);
+    std::array<std::uint64_t, 256> table {};
+    for (std::size_t mask = 0; mask < 256; ++mask) {
+        std::uint64_t shuffle = 0x8080808080808080ull;
+        for (std::size_t bit = 0, k = 0; bit < 8; ++bit)
+            if (mask >> bit & 1) {
+                shuffle &= ~(std::uint64_t { 0xFF } << (8 * k));
+                shuffle |= std::uint64_t { bit } << (8 * k++);
+            }
+        table[mask] = shuffle;
     }
-    return written;
+    return table;
 }
 
-std::size_t decodePrintable(const char *in, std::size_t n, char *out)
+alignas(64) constexpr std::array<std::uint64_t, 256> kSqueeze = squeezeTable();
+
+// Stores the kept bytes of 16 in order; up to 8 bytes past the count are scratch.
+inline char *squeeze16(__m128i bytes, std::uint64_t kept, char *out)
 {
-    char *const start = out;
-    std::size_t pos = 0;
-    // An '=' whose followers lie past the block is left to the next one.
-    constexpr std::uint32_t kFirst30 = 0x3FFFFFFFu;
-    constexpr std::uint32_t kFirst31 = 0x7FFFFFFFu;
-    while (pos < n) {
-        if (n - pos < 32) {
-            pos = printableDecodeStep(in, n, pos, out);
-            continue;
-        }
-        const __m256i v = loadBytes(in + pos);
-        const std::uint32_t equals = byteMaskOf(v, '=');
-        const std::uint32_t blank = byteMaskOf(v, ' ') | byteMaskOf(v, '\t');
-        const std::uint32_t cr = byteMaskOf(v, '\r');
-        const std::uint32_t lf = byteMaskOf(v, '\n');
-        std::uint32_t hex = 0;
-        const __m256i digits = hexDigitValues(v, hex);
-        // "=XY" decodes to one byte; "=" CR LF and "=" LF are soft breaks
-        // and vanish. Any other '=' (one with blanks before its line end,
-        // or too near the block's end) is the scalar step's.
-        const std::uint32_t escapes = equals & (hex >> 1) & (hex >> 2) & kFirst30;
-        const std::uint32_t softCrLf = equals & (cr >> 1) & (lf >> 2) & kFirst30;
-        const std::uint32_t softLf = equals & (lf >> 1) & kFirst31;
-        // A blank is itself when a byte that is neither blank nor line end
-        // follows; the last byte loaded cannot tell, so it is asked.
-        const std::uint32_t unknownNext = (blank | cr | lf) >> 1 | 0x80000000u;
-        const std::uint32_t careful = (equals & ~(escapes | softCrLf | softLf)) | (blank & unknownNext);
-        if (careful & 1) {
-            pos = printableDecodeStep(in, n, pos, out);
-            continue;
-        }
-        // Neither an escape's digits nor a soft break's line end is ever
-        // careful, so the run ends after whole constructs.
-        const std::size_t run = lowZeros(careful) < 32 ? lowZeros(careful) : 32;
-        const std::uint32_t inRun = run < 32 ? (1u << run) - 1 : ~0u;
-        // An escape's byte takes the place of its second digit.
-        const std::uint32_t dropped
-            = escapes | escapes << 1 | softCrLf | softCrLf << 1 | softCrLf << 2 | softLf | softLf << 1;
-        // Byte j: the digit before it as the high nibble, its own as the
-        // low one.
-        const __m256i before = _mm256_alignr_epi8(digits, _mm256_permute2x128_si256(digits, digits, 0x08), 15);
+    const std::uint64_t low = kept & 0xFF, high = kept >> 8 & 0xFF;
+    const __m128i order = _mm_set_epi64x(static_cast<long long>(kSqueeze[high] | 0x0808080808080808ull),
+                                         static_cast<long long>(kSqueeze[low]));
+    const __m128i packed = _mm_shuffle_epi8(bytes, order);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), packed);
+    out += setBits(low);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_unpackhi_epi64(packed, packed));
+    return out + setBits(high);
+}
+
+struct PrintableBlock {
+    static PrintableEncodeMasks encodeMasks(const char *in)
+    {
+        const __m256i first = loadBytes(in), second = loadBytes(in + 32);
+        return { byteMaskOf(first, '\r') | byteMaskOf(second, '\r') << 32,
+                 byteMaskOf(first, '\n') | byteMaskOf(second, '\n') << 32,
+                 printablePlain(first) | printablePlain(second) << 32 };
+    }
+
+    static PrintableDecodeMasks decodeMasks(const char *in)
+    {
+        const __m256i first = loadBytes(in), second = loadBytes(in + 32);
+        const auto both = [&](char c) { return byteMaskOf(first, c) | byteMaskOf(second, c) << 32; };
+        std::uint64_t hexFirst = 0, hexSecond = 0;
+        hexDigitValues(first, hexFirst);
+        hexDigitValues(second, hexSecond);
+        return { both('='), both(' ') | both('\t'), both('\r'), both('\n'), hexFirst | hexSecond << 32 };
+    }
+
+    static void copy64(char *out, const char *in)
+    {
+        storeBytes(out, loadBytes(in));
+        storeBytes(out + 32, loadBytes(in + 32));
+    }
+
+    // 32 bytes with each escape's value on its second digit: the digit
+    // before as the high nibble, its own as the low one.
+    static __m256i unescaped(__m256i v, __m256i previous, std::uint32_t secondDigits)
+    {
+        std::uint64_t unused = 0;
+        const __m256i digits = hexDigitValues(v, unused);
+        const __m256i before = hexDigitValues(previous, unused);
         const __m256i values = _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(before, 4), _mm256_set1_epi8(-16)),
                                                _mm256_and_si256(digits, _mm256_set1_epi8(15)));
-        const __m256i bytes = _mm256_blendv_epi8(v, values, expandBits(escapes << 2));
-        out += storeKept(bytes, inRun & ~dropped, out);
-        pos += run;
+        return _mm256_blendv_epi8(v, values, expandBits(secondDigits));
     }
-    return static_cast<std::size_t>(out - start);
-}
+
+    static std::size_t squeeze(const char *in, std::uint64_t escapes, std::uint64_t kept, char *out)
+    {
+        const std::uint64_t secondDigits = escapes << 2;
+        // The byte before each: in[-1] is never a second digit, so the first
+        // half takes it from its own bytes.
+        const __m256i first = loadBytes(in);
+        const __m256i firstBefore = _mm256_alignr_epi8(first, _mm256_permute2x128_si256(first, first, 0x08), 15);
+        const __m256i low = unescaped(first, firstBefore, static_cast<std::uint32_t>(secondDigits));
+        const __m256i high
+            = unescaped(loadBytes(in + 32), loadBytes(in + 31), static_cast<std::uint32_t>(secondDigits >> 32));
+        char *const start = out;
+        out = squeeze16(_mm256_castsi256_si128(low), kept, out);
+        out = squeeze16(_mm256_extracti128_si256(low, 1), kept >> 16, out);
+        out = squeeze16(_mm256_castsi256_si128(high), kept >> 32, out);
+        out = squeeze16(_mm256_extracti128_si256(high, 1), kept >> 48, out);
+        return static_cast<std::size_t>(out - start);
+    }
+};
 
 } // namespace
 
-const Codec &avx2PathCodec()
-{
-    static const Codec codec { "avx2", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
-                               printableEncodeWide<PrintableBlock>, decodePrintable };
-    return codec;
-}
+constinit const Codec avx2Path { DRAVOLIN_PATH_NAME, mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
+                                 printableEncodeWide<PrintableBlock>, printableDecodeWide<PrintableBlock> };
 
 } // namespace dravolin

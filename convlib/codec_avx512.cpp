@@ -4,6 +4,7 @@
 // with vpcompressb when decoding. Whatever the wide blocks do not take goes to the
 // scalar building blocks, so the answers stay theirs.
 
+#include "codec_paths.h"
 #include "simd_drivers.h"
 
 #include <immintrin.h>
@@ -65,8 +66,6 @@ alignas(64) constexpr Bytes64 kFieldShifts = fieldShifts();
 alignas(64) constexpr std::array<std::uint8_t, 128> kDecodeValues = decodeValues();
 alignas(64) constexpr Bytes64 kPackIndex = packIndex();
 
-constexpr __mmask64 k48Bytes = (__mmask64 { 1 } << 48) - 1;
-
 constexpr __mmask64 kAllBytes = ~__mmask64 { 0 };
 
 // GCC 12's unmasked VBMI intrinsics start from an "undefined" register that
@@ -82,22 +81,20 @@ inline __m512i multishift(__m512i shifts, __m512i v)
     return _mm512_maskz_multishift_epi64_epi8(kAllBytes, shifts, v);
 }
 
-inline __mmask64 firstBytes(std::size_t count)
-{
-    return count >= 64 ? kAllBytes : (__mmask64 { 1 } << count) - 1;
-}
-
 struct Mime64Encoder {
     static constexpr std::size_t kBlockBytes = 48;
+    // A plain 64-byte load: a masked one costs more on some cores, and the
+    // driver keeps 16 bytes of input beyond each block.
+    static constexpr std::size_t kReadAhead = 16;
 
     __m512i spread = _mm512_load_si512(kSpreadIndex.data());
     __m512i shifts = _mm512_load_si512(kFieldShifts.data());
     __m512i alphabet = _mm512_loadu_si512(tables::kBase64Alphabet.data());
 
-    // 48 bytes (read under a mask, never past them) -> 64 characters.
+    // 48 bytes -> 64 characters; reads in[0..64).
     __m512i encode(const std::uint8_t *in) const
     {
-        const __m512i bytes = _mm512_maskz_loadu_epi8(k48Bytes, in);
+        const __m512i bytes = _mm512_loadu_si512(in);
         const __m512i spreadOut = permuteBytes(spread, bytes);
         // vpermb reads only the low 6 bits of each index: no masking needed.
         const __m512i fields = multishift(shifts, spreadOut);
@@ -130,12 +127,15 @@ struct Mime64Decoder {
         return v;
     }
 
-    // 64 values -> 48 bytes, stored under a mask.
+    // 64 values -> exactly 48 bytes, as a 32-byte and a 16-byte store:
+    // masked stores are slow on some cores (Zen 4).
     void store(__m512i v, std::uint8_t *out) const
     {
         const __m512i pairs = _mm512_maddubs_epi16(v, _mm512_set1_epi32(0x01400140));
         const __m512i groups = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
-        _mm512_mask_storeu_epi8(out, k48Bytes, permuteBytes(pack, groups));
+        const __m512i bytes = permuteBytes(pack, groups);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm512_maskz_extracti64x4_epi64(0xF, bytes, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 32), _mm512_maskz_extracti32x4_epi32(0xF, bytes, 2));
     }
 
     // Characters 0..63 give bytes 0..47 and characters 12..75 bytes 9..56,
@@ -174,21 +174,6 @@ inline __mmask64 printablePlain(__m512i v)
     return (printable & ~equals) | tab;
 }
 
-inline __mmask64 lineEnds(__m512i v)
-{
-    return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\r')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\n'));
-}
-
-struct PrintableBlock {
-    static PrintableMasks masks(const char *in)
-    {
-        const __m512i v = _mm512_loadu_si512(in);
-        return { lineEnds(v), printablePlain(v) };
-    }
-
-    static void copy64(char *out, const char *in) { _mm512_storeu_si512(out, _mm512_loadu_si512(in)); }
-};
-
 // The low 128 character codes -> hex digit value, 0x80 for anything else.
 constexpr std::array<std::uint8_t, 128> hexValues()
 {
@@ -203,74 +188,64 @@ constexpr std::array<std::uint8_t, 128> hexValues()
     return values;
 }
 
-// Byte i of the result is byte i + distance of v (i + distance < 64).
-constexpr Bytes64 shiftDownIndex(std::size_t distance)
+// Byte i of the result is byte i - 1 of the source (byte 0 its own).
+constexpr Bytes64 shiftUpIndex()
 {
     Bytes64 index {};
-    for (std::size_t i = 0; i < 64; ++i)
-        index[i] = static_cast<std::uint8_t>((i + distance) % 64);
+    for (std::size_t i = 1; i < 64; ++i)
+        index[i] = static_cast<std::uint8_t>(i - 1);
     return index;
 }
 
-alignas(64) constexpr Bytes64 kShiftDown1 = shiftDownIndex(1);
-alignas(64) constexpr Bytes64 kShiftDown2 = shiftDownIndex(2);
 alignas(64) constexpr std::array<std::uint8_t, 128> kHexValues = hexValues();
+alignas(64) constexpr Bytes64 kShiftUp = shiftUpIndex();
 
-std::size_t decodePrintable(const char *in, std::size_t n, char *out)
+inline __m512i hexDigits(__m512i v)
 {
-    char *const start = out;
-    const __m512i hexLow = _mm512_load_si512(kHexValues.data());
-    const __m512i hexHigh = _mm512_load_si512(kHexValues.data() + 64);
-    const __m512i shiftDown1 = _mm512_load_si512(kShiftDown1.data());
-    const __m512i shiftDown2 = _mm512_load_si512(kShiftDown2.data());
-    std::size_t pos = 0;
-    while (pos < n) {
-        const __mmask64 loaded = firstBytes(n - pos);
-        const __m512i v = _mm512_maskz_loadu_epi8(loaded, in + pos);
-        const __mmask64 blank
-            = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(' ')) | _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('\t'));
-        const __m512i digits = _mm512_permutex2var_epi8(hexLow, v, hexHigh);
-        const __mmask64 hex = ~_mm512_movepi8_mask(_mm512_or_si512(digits, v)) & loaded;
-        const __mmask64 equals = _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8('=')) & loaded;
-        // "=XY" with both digits loaded decodes here; any other '=', and a
-        // blank that a blank or line end may follow (or that is the last
-        // loaded, which cannot tell), is the scalar step's.
-        const __mmask64 escapes = equals & (hex >> 1) & (hex >> 2);
-        const __mmask64 unknownNext = (blank | lineEnds(v) | ~loaded) >> 1 | (__mmask64 { 1 } << 63);
-        const __mmask64 careful = (equals & ~escapes) | (blank & unknownNext) | ~loaded;
-        const auto run = lowZeros(careful);
-        if (run == 0) {
-            pos = printableDecodeStep(in, n, pos, out);
-            continue;
-        }
-        // An escape's digits never hold a careful byte, so the run ends
-        // after whole escapes.
-        if ((escapes & firstBytes(run)) == 0) {
-            _mm512_mask_storeu_epi8(out, firstBytes(run), v);
-            out += run;
-            pos += run;
-            continue;
-        }
-        const __m512i high = permuteBytes(shiftDown1, digits);
-        const __m512i low = permuteBytes(shiftDown2, digits);
-        const __m512i value = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(high, _mm512_set1_epi8(15)), 4), low);
-        const __m512i bytes = _mm512_mask_mov_epi8(v, escapes, value);
-        const __mmask64 kept = firstBytes(run) & ~(escapes << 1) & ~(escapes << 2);
-        const auto count = setBits(kept);
-        _mm512_mask_storeu_epi8(out, firstBytes(count), _mm512_maskz_compress_epi8(kept, bytes));
-        out += count;
-        pos += run;
-    }
-    return static_cast<std::size_t>(out - start);
+    return _mm512_permutex2var_epi8(_mm512_load_si512(kHexValues.data()), v, _mm512_load_si512(kHexValues.data() + 64));
 }
+
+inline __mmask64 bytesEqual(__m512i v, char c)
+{
+    return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c));
+}
+
+// Only plain loads and stores: masked stores and vpcompressb to memory are
+// slow on Zen 4; the compress runs in a register and the store is whole.
+struct PrintableBlock {
+    static PrintableEncodeMasks encodeMasks(const char *in)
+    {
+        const __m512i v = _mm512_loadu_si512(in);
+        return { bytesEqual(v, '\r'), bytesEqual(v, '\n'), printablePlain(v) };
+    }
+
+    static PrintableDecodeMasks decodeMasks(const char *in)
+    {
+        const __m512i v = _mm512_loadu_si512(in);
+        // Non-digits map to 0x80; so do bytes from 128 up, through their sign.
+        const __mmask64 hex = ~_mm512_movepi8_mask(_mm512_or_si512(hexDigits(v), v));
+        return { bytesEqual(v, '='), bytesEqual(v, ' ') | bytesEqual(v, '\t'), bytesEqual(v, '\r'), bytesEqual(v, '\n'),
+                 hex };
+    }
+
+    static void copy64(char *out, const char *in) { _mm512_storeu_si512(out, _mm512_loadu_si512(in)); }
+
+    static std::size_t squeeze(const char *in, std::uint64_t escapes, std::uint64_t kept, char *out)
+    {
+        const __m512i v = _mm512_loadu_si512(in);
+        const __m512i digits = hexDigits(v);
+        const __m512i before = permuteBytes(_mm512_load_si512(kShiftUp.data()), digits);
+        const __m512i value = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(before, _mm512_set1_epi8(15)), 4),
+                                              _mm512_and_si512(digits, _mm512_set1_epi8(15)));
+        const __m512i bytes = _mm512_mask_mov_epi8(v, escapes << 2, value);
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kept, bytes));
+        return setBits(kept);
+    }
+};
 
 } // namespace
 
-const Codec &avx512PathCodec()
-{
-    static const Codec codec { "avx512", mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
-                               printableEncodeWide<PrintableBlock>, decodePrintable };
-    return codec;
-}
+constinit const Codec avx512Path { DRAVOLIN_PATH_NAME, mime64EncodeWide<Mime64Encoder>, mime64DecodeWide<Mime64Decoder>,
+                                   printableEncodeWide<PrintableBlock>, printableDecodeWide<PrintableBlock> };
 
 } // namespace dravolin

@@ -1,6 +1,7 @@
 // The reference path: plain C++, table-driven, the answer every other path
 // must give.
 
+#include "codec_paths.h"
 #include "scalar_kernels.h"
 
 namespace dravolin {
@@ -36,20 +37,7 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 
 } // namespace
 
-const Codec &scalarCodec()
-{
-    static const Codec codec { "scalar", encodeMime64, decodeMime64, encodePrintable, decodePrintable };
-    return codec;
-}
-
-std::size_t mime64EncodedSize(std::size_t n, Mime64Layout layout)
-{
-    const std::size_t characters = (n + 2) / 3 * 4;
-    if (layout == Mime64Layout::SingleLine)
-        return characters;
-    const std::size_t lines = (characters + kMime64LineLength - 1) / kMime64LineLength;
-    return characters + 2 * lines;
-}
+constinit const Codec scalarPath { DRAVOLIN_PATH_NAME, encodeMime64, decodeMime64, encodePrintable, decodePrintable };
 
 std::size_t printableEncodedBound(std::size_t n)
 {

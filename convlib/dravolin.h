@@ -18,7 +18,10 @@ extern "C" {
 /* A text: points at its first byte; its int32_t length sits in the 4 bytes
  * just before it and a NUL follows its last byte. The library allocates it;
  * the caller frees it with LiberaTesto. A NULL argument is the empty text.
- * Texts may hold any bytes, NULs included: the length is the truth. */
+ * Texts may hold any bytes, NULs included: the length is the truth.
+ * No function lets an exception out to its caller: whatever fails inside
+ * the library answers as running out of memory does (NULL, or -2 from
+ * DecifraMime64). */
 typedef char *Testo;
 
 /* A copy of lunghezza bytes; with byte NULL, a text of lunghezza blanks for
@@ -38,8 +41,8 @@ DRAVOLIN_API Testo ConvertiMime64(const uint8_t *byte, int32_t conteggio, int32_
 /* Decodes base64 text into buffer. Space, tab, CR and LF are skipped, and so
  * is a leading UTF-8 byte-order mark; the final padding may be missing.
  * Returns the number of bytes written, -1 if the text is malformed (this wins
- * over -2), -2 if the bytes would not fit in capacita. Never writes past
- * capacita. */
+ * over -2), -2 if the bytes would not fit in capacita or the library
+ * fails inside. Never writes past capacita. */
 DRAVOLIN_API int32_t DecifraMime64(const Testo testo, uint8_t *buffer, int32_t capacita);
 
 /* Quoted-printable of any bytes; lines of at most 76 characters, hard line

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace dravolin {
 namespace {
@@ -152,10 +153,25 @@ struct PrintableEncodeState {
 // break is a lone LF, CR LF otherwise.
 inline bool printableUsesLf(const char *in, std::size_t n)
 {
-    for (std::size_t i = 0; i < n; ++i)
-        if (in[i] == '\n')
-            return i == 0 || in[i - 1] != '\r';
-    return false;
+    const auto *lf = n > 0 ? static_cast<const char *>(std::memchr(in, '\n', n)) : nullptr;
+    return lf && (lf == in || lf[-1] != '\r');
+}
+
+inline void writeEscape(char *&out, unsigned char c)
+{
+    out[0] = '=';
+    out[1] = tables::kHexDigits[c >> 4];
+    out[2] = tables::kHexDigits[c & 15];
+    out += 3;
+}
+
+inline void writeSoftBreak(char *&out, PrintableEncodeState &state)
+{
+    *out++ = '=';
+    if (!state.lfSoftBreaks)
+        *out++ = '\r';
+    *out++ = '\n';
+    state.column = 0;
 }
 
 // A hard line break at in[pos]: its length (2 for CR LF, 1 for LF) or 0.
@@ -185,21 +201,12 @@ inline std::size_t printableEncodeStep(const char *in, std::size_t n, std::size_
     const std::size_t width = literal ? 1 : 3;
     // A line that goes on needs room for its soft break's '='.
     const std::size_t room = lineEndsAfter ? kPrintableLineLength : kPrintableLineLength - 1;
-    if (state.column + width > room) {
-        *out++ = '=';
-        if (!state.lfSoftBreaks)
-            *out++ = '\r';
-        *out++ = '\n';
-        state.column = 0;
-    }
-    if (literal) {
+    if (state.column + width > room)
+        writeSoftBreak(out, state);
+    if (literal)
         *out++ = static_cast<char>(c);
-    } else {
-        out[0] = '=';
-        out[1] = tables::kHexDigits[c >> 4];
-        out[2] = tables::kHexDigits[c & 15];
-        out += 3;
-    }
+    else
+        writeEscape(out, c);
     state.column += width;
     return pos + 1;
 }

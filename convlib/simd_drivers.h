@@ -41,6 +41,7 @@ inline std::size_t smaller(std::size_t a, std::size_t b)
 
 // Whole blocks and lines go through the path's Encoder:
 //   kBlockBytes          input bytes of one single-line block;
+//   kReadAhead           bytes past a block or line its loads may read;
 //   encodeBlock(in, out) kBlockBytes bytes -> out[0..kBlockBytes / 3 * 4);
 //   encodeLine(in, out)  57 bytes -> out[0..76), nothing stored beyond.
 template <class Encoder> void mime64EncodeWide(const std::uint8_t *in, std::size_t n, char *out, Mime64Layout layout)
@@ -48,10 +49,10 @@ template <class Encoder> void mime64EncodeWide(const std::uint8_t *in, std::size
     constexpr std::size_t kBlockBytes = Encoder::kBlockBytes;
     const Encoder encoder {};
     if (layout == Mime64Layout::SingleLine) {
-        for (; n >= kBlockBytes; n -= kBlockBytes, in += kBlockBytes, out += kBlockBytes / 3 * 4)
+        for (; n >= kBlockBytes + Encoder::kReadAhead; n -= kBlockBytes, in += kBlockBytes, out += kBlockBytes / 3 * 4)
             encoder.encodeBlock(in, out);
     } else {
-        for (; n >= kMime64BytesPerLine; n -= kMime64BytesPerLine, in += kMime64BytesPerLine) {
+        for (; n >= kMime64BytesPerLine + Encoder::kReadAhead; n -= kMime64BytesPerLine, in += kMime64BytesPerLine) {
             encoder.encodeLine(in, out);
             out[76] = '\r';
             out[77] = '\n';
@@ -114,106 +115,205 @@ std::int64_t mime64DecodeWide(const char *in, std::size_t n, std::uint8_t *out, 
 // ---- Printable ----------------------------------------------------------
 
 // Bit i speaks of byte i of a 64-byte block.
-struct PrintableMasks {
-    std::uint64_t lineEnd; // CR or LF
+struct PrintableEncodeMasks {
+    std::uint64_t cr;
+    std::uint64_t lf;
     std::uint64_t plain; // may stand as itself when a byte that also may follows
 };
 
-inline void emitSoftBreak(char *&out, PrintableEncodeState &state)
+struct PrintableDecodeMasks {
+    std::uint64_t equals;
+    std::uint64_t blank; // space or tab
+    std::uint64_t cr;
+    std::uint64_t lf;
+    std::uint64_t hex; // hex digit, either case
+};
+
+inline std::uint64_t firstBits(std::size_t count)
 {
-    *out++ = '=';
-    if (!state.lfSoftBreaks)
-        *out++ = '\r';
-    *out++ = '\n';
-    state.column = 0;
+    return count >= 64 ? ~std::uint64_t { 0 } : (std::uint64_t { 1 } << count) - 1;
+}
+
+// Where hard line breaks start: an LF, or a CR before one. A CR in the last
+// byte cannot tell and counts as none.
+inline std::uint64_t lineBreakStarts(std::uint64_t cr, std::uint64_t lf)
+{
+    return lf | (cr & (lf >> 1));
+}
+
+// One block being encoded: bytes [i, end) of the 64 loaded, none of them
+// before a line break, take the rule for a line that goes on.
+template <class Block>
+void printableEncodeOpen(const char *in, const PrintableEncodeMasks &masks, std::size_t i, std::size_t end, char *&out,
+                         PrintableEncodeState &state)
+{
+    constexpr std::size_t kOpenLine = kPrintableLineLength - 1; // and the soft break's '='
+    const std::uint64_t escaped = ~masks.plain & firstBits(end) & ~firstBits(i);
+    const std::size_t width = end - i + 2 * setBits(escaped);
+    if (state.column + width <= kOpenLine) {
+        // No soft break: literals between escapes go 64 bytes a copy, the
+        // excess overwritten by what follows.
+        for (std::uint64_t left = escaped; left != 0; left &= left - 1) {
+            const std::size_t at = lowZeros(left);
+            Block::copy64(out, in + i);
+            out += at - i;
+            writeEscape(out, static_cast<unsigned char>(in[at]));
+            i = at + 1;
+        }
+        Block::copy64(out, in + i);
+        out += end - i;
+        state.column += width;
+        return;
+    }
+    while (i < end) {
+        // Literals up to the next escape, as many as the line takes.
+        const std::size_t literalEnd = smaller(i + lowZeros(escaped >> i), end);
+        while (i < literalEnd) {
+            if (state.column >= kOpenLine)
+                writeSoftBreak(out, state);
+            const std::size_t take = smaller(literalEnd - i, kOpenLine - state.column);
+            Block::copy64(out, in + i);
+            out += take;
+            i += take;
+            state.column += take;
+        }
+        if (i < end) {
+            if (state.column + 3 > kOpenLine)
+                writeSoftBreak(out, state);
+            writeEscape(out, static_cast<unsigned char>(in[i]));
+            state.column += 3;
+            ++i;
+        }
+    }
+}
+
+// Encodes in[0..64) but what the next block must see to decide: returns the
+// bytes taken, at least one. Reads in[0..128) and writes at most 320 bytes.
+template <class Block> std::size_t printableEncodeBlock(const char *in, char *&out, PrintableEncodeState &state)
+{
+    const PrintableEncodeMasks masks = Block::encodeMasks(in);
+    // A break starting in bytes 0..62 is seen whole; the byte before the
+    // last one loaded may stand before a break that is not.
+    const std::uint64_t breaks = lineBreakStarts(masks.cr, masks.lf) & firstBits(63);
+    const std::size_t openEnd = ((masks.cr | masks.lf) >> 63) != 0 ? 62 : 63;
+    std::size_t i = 0;
+    for (;;) {
+        const std::size_t at = i < 63 ? i + lowZeros(breaks >> i) : 64;
+        if (at >= 63) {
+            if (openEnd > i)
+                printableEncodeOpen<Block>(in, masks, i, openEnd, out, state);
+            return i > openEnd ? i : openEnd;
+        }
+        if (at > i) {
+            // The last byte of a line that ends may reach the 76th column;
+            // a blank there is escaped.
+            printableEncodeOpen<Block>(in, masks, i, at - 1, out, state);
+            const auto last = static_cast<unsigned char>(in[at - 1]);
+            const bool literal = tables::kPrintableLiteral[last];
+            if (state.column + (literal ? 1 : 3) > kPrintableLineLength)
+                writeSoftBreak(out, state);
+            if (literal)
+                *out++ = static_cast<char>(last);
+            else
+                writeEscape(out, last);
+        }
+        const std::size_t breakLength = in[at] == '\r' ? 2 : 1;
+        std::memcpy(out, in + at, 2); // the second byte is scratch for an LF
+        out += breakLength;
+        state.column = 0;
+        i = at + breakLength;
+    }
 }
 
 // 64 bytes a block through the path's Block:
-//   masks(in)       PrintableMasks of in[0..64);
-//   copy64(out, in) in[0..64) -> out[0..64).
+//   encodeMasks(in)  PrintableEncodeMasks of in[0..64);
+//   copy64(out, in)  in[0..64) -> out[0..64).
+// The last 127 bytes go to the scalar step, so a block may read ahead.
 template <class Block> std::size_t printableEncodeWide(const char *in, std::size_t n, char *out)
 {
     char *const start = out;
-    // Copies may store a whole block while the text's room allows.
     const char *const limit = out + printableEncodedBound(n);
     PrintableEncodeState state;
-    const void *firstLf = n > 0 ? std::memchr(in, '\n', n) : nullptr;
-    state.lfSoftBreaks = firstLf && printableUsesLf(in, static_cast<const char *>(firstLf) - in + 1);
-    // Longest a line may grow while a byte follows on it.
-    constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
+    state.lfSoftBreaks = printableUsesLf(in, n);
     std::size_t pos = 0;
     while (pos < n) {
-        // A line's end and the byte before it are the scalar step's, as are
-        // the last bytes: no block for them.
-        if (n - pos < 64 || in[pos] == '\r' || in[pos] == '\n' || in[pos + 1] == '\r' || in[pos + 1] == '\n') {
+        if (n - pos >= 128 && limit - out >= 320)
+            pos += printableEncodeBlock<Block>(in + pos, out, state);
+        else
             pos = printableEncodeStep(in, n, pos, out, state);
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+// The bytes of the blank run that ends just below bit `after`.
+inline std::uint64_t blankRunBelow(std::uint64_t after, std::uint64_t blank)
+{
+    const std::uint64_t other = ~blank & (after - 1);
+    const std::uint64_t first = other ? std::uint64_t { 1 } << (64 - __builtin_clzll(other)) : 1;
+    return after - first;
+}
+
+struct PrintableDecodePlan {
+    std::size_t run; // bytes decoded here; 0 hands the first to the scalar step
+    std::uint64_t escapes; // '=' of "=XY": its value replaces the Y
+    std::uint64_t kept; // bytes written, in order
+};
+
+// What the wide path decodes of a block. "=XY", soft breaks, and blank runs
+// before a hard break are whole in it; an '=' otherwise, and a blank run
+// whose end the block cannot see, stop the run.
+inline PrintableDecodePlan planPrintableDecode(const PrintableDecodeMasks &m)
+{
+    const std::uint64_t escapes = m.equals & (m.hex >> 1) & (m.hex >> 2) & firstBits(62);
+    const std::uint64_t softCrLf = m.equals & (m.cr >> 1) & (m.lf >> 2) & firstBits(62);
+    const std::uint64_t softLf = m.equals & (m.lf >> 1) & firstBits(63);
+    std::uint64_t careful = m.equals & ~(escapes | softCrLf | softLf);
+    std::uint64_t dropped = escapes | escapes << 1 | softCrLf | softCrLf << 1 | softCrLf << 2 | softLf | softLf << 1;
+    if (m.blank != 0) {
+        const std::uint64_t starts = m.blank & ~(m.blank << 1);
+        // The byte after each run; a run reaching the last byte carries out.
+        const std::uint64_t after = (m.blank + starts) & ~m.blank;
+        for (std::uint64_t x = after & lineBreakStarts(m.cr, m.lf); x != 0; x &= x - 1)
+            dropped |= blankRunBelow(x & (0 - x), m.blank);
+        if (m.blank >> 63)
+            careful |= std::uint64_t { 1 } << (63 - __builtin_clzll(starts));
+        if ((after & m.cr) >> 63) {
+            const std::uint64_t run = blankRunBelow(std::uint64_t { 1 } << 63, m.blank);
+            careful |= run & (0 - run);
+        }
+    }
+    const std::size_t run = lowZeros(careful);
+    return { run, escapes, firstBits(run) & ~dropped };
+}
+
+// 64 bytes a block through the path's Block:
+//   decodeMasks(in)                  PrintableDecodeMasks of in[0..64);
+//   copy64(out, in)                  in[0..64) -> out[0..64);
+//   squeeze(in, escapes, kept, out)  the kept bytes of in[0..64) to out, in
+//                                    order, each escape's value in place of
+//                                    its second digit; writes out[0..64).
+template <class Block> std::size_t printableDecodeWide(const char *in, std::size_t n, char *out)
+{
+    char *const start = out;
+    std::size_t pos = 0;
+    while (pos < n) {
+        // The output stays behind the input, so a block's room is there.
+        if (n - pos < 64) {
+            pos = printableDecodeStep(in, n, pos, out);
             continue;
         }
-        const PrintableMasks masks = Block::masks(in + pos);
-        // Bytes that neither end a line nor stand before a line end (the
-        // last byte loaded cannot tell) take the plain rule: themselves or
-        // "=XY", a soft break first once the line is full.
-        const std::uint64_t open = ~masks.lineEnd & ~(masks.lineEnd >> 1) & 0x7FFFFFFFFFFFFFFFull;
-        const std::size_t run = lowOnes(open);
-        const std::uint64_t escaped = ~masks.plain & ((std::uint64_t { 1 } << run) - 1);
-        const std::size_t width = run + 2 * setBits(escaped);
-        if (state.column + width <= kOpenLine && out + width + 64 <= limit && pos + 128 <= n) {
-            // The whole run fits on the line: copy the literals between the
-            // escapes 64 bytes at a time (the excess is overwritten next),
-            // with no soft break to watch for.
-            std::size_t i = 0;
-            for (std::uint64_t left = escaped; left != 0; left &= left - 1) {
-                const std::size_t at = lowZeros(left);
-                Block::copy64(out, in + pos + i);
-                out += at - i;
-                const auto c = static_cast<unsigned char>(in[pos + at]);
-                out[0] = '=';
-                out[1] = tables::kHexDigits[c >> 4];
-                out[2] = tables::kHexDigits[c & 15];
-                out += 3;
-                i = at + 1;
-            }
-            Block::copy64(out, in + pos + i);
-            out += run - i;
-            state.column += width;
+        const PrintableDecodePlan plan = planPrintableDecode(Block::decodeMasks(in + pos));
+        if (plan.run == 0) {
+            pos = printableDecodeStep(in, n, pos, out);
+            continue;
+        }
+        if (plan.kept == firstBits(plan.run)) {
+            Block::copy64(out, in + pos);
+            out += plan.run;
         } else {
-            for (std::size_t i = 0; i < run;) {
-                // Bytes standing as themselves up to the next escape.
-                const std::size_t literalEnd = smaller(i + lowZeros(escaped >> i), run);
-                while (i < literalEnd) {
-                    if (state.column >= kOpenLine)
-                        emitSoftBreak(out, state);
-                    const std::size_t take = smaller(literalEnd - i, kOpenLine - state.column);
-                    if (out + 64 <= limit && pos + i + 64 <= n) {
-                        Block::copy64(out, in + pos + i);
-                    } else {
-                        std::memcpy(out, in + pos + i, take);
-                    }
-                    out += take;
-                    i += take;
-                    state.column += take;
-                }
-                if (i < run) {
-                    if (state.column + 3 > kOpenLine)
-                        emitSoftBreak(out, state);
-                    const auto c = static_cast<unsigned char>(in[pos + i]);
-                    out[0] = '=';
-                    out[1] = tables::kHexDigits[c >> 4];
-                    out[2] = tables::kHexDigits[c & 15];
-                    out += 3;
-                    state.column += 3;
-                    ++i;
-                }
-            }
+            out += Block::squeeze(in + pos, plan.escapes, plan.kept, out);
         }
-        pos += run;
-        // A run stops before the last byte loaded or before the byte ahead
-        // of a line end; that byte and the line end (both loaded) are the
-        // scalar step's, with no need to look at the next block first.
-        if (run < 63) {
-            pos = printableEncodeStep(in, n, pos, out, state);
-            pos = printableEncodeStep(in, n, pos, out, state);
-        }
+        pos += plan.run;
     }
     return static_cast<std::size_t>(out - start);
 }

@@ -1,5 +1,8 @@
 #include "testo.h"
 
+#include "program_shared.h"
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,11 +22,16 @@ struct alignas(16) Header {
 };
 static_assert(sizeof(Header) == 16 && offsetof(Header, length) == 12);
 
-constexpr std::size_t kHugePage = std::size_t { 2 } << 20;
 constexpr std::size_t kPage = 4096;
 // Texts this large are whole files: they get their own mapping with huge
 // pages, which makes first touching them several times cheaper.
 constexpr std::size_t kMappedFrom = 4 * kHugePage;
+// A freed mapping keeps this much of its start resident for the next large
+// text, whose first pages then need no fault and no clearing by the kernel.
+constexpr std::size_t kKeptResident = 64u << 20;
+
+// The one freed mapping kept; its Header holds its size.
+std::atomic<Header *> g_kept { nullptr };
 
 Header *headerOf(const char *text)
 {
@@ -35,24 +43,39 @@ std::size_t roundUp(std::size_t value, std::size_t unit)
     return (value + unit - 1) / unit * unit;
 }
 
-// A mapping starting on a huge-page boundary, so the kernel can back it with
-// huge pages from the first byte. Nothing is reserved up front: an encoder's
-// generous bound must not be refused when what it writes would fit.
-void *mapAligned(std::size_t bytes)
+// A mapping of `bytes` (a multiple of kHugePage), starting with the pages of
+// the kept one when there is one: moving them is a page-table change, no copy.
+Header *mapText(std::size_t bytes)
 {
-    const std::size_t padded = bytes + kHugePage;
-    void *raw = ::mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (raw == MAP_FAILED)
-        return nullptr;
-    const auto start = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = roundUp(start, kHugePage);
-    if (aligned > start)
-        ::munmap(raw, aligned - start);
-    if (const std::size_t tail = start + padded - (aligned + bytes))
-        ::munmap(reinterpret_cast<void *>(aligned + bytes), tail);
-    void *memory = reinterpret_cast<void *>(aligned);
-    ::madvise(memory, bytes, MADV_HUGEPAGE); // advice only
-    return memory;
+    Header *kept = g_kept.exchange(nullptr);
+    if (kept && kept->mappedBytes >= bytes)
+        return kept;
+    auto *fresh = static_cast<Header *>(mapHugePages(bytes));
+    if (kept) {
+        if (!fresh
+            || ::mremap(kept, kept->mappedBytes, kept->mappedBytes, MREMAP_MAYMOVE | MREMAP_FIXED, fresh) == MAP_FAILED)
+            unmapHugePages(kept, kept->mappedBytes);
+    }
+    if (fresh)
+        fresh->mappedBytes = bytes;
+    return fresh;
+}
+
+// Keeps the start of a freed mapping for the next text, returning the rest.
+void unmapText(Header *header)
+{
+    const std::size_t bytes = header->mappedBytes;
+    const std::size_t whole = bytes / kHugePage * kHugePage;
+    const std::size_t keep = whole < kKeptResident ? whole : kKeptResident;
+    if (keep == 0) {
+        unmapHugePages(header, bytes);
+        return;
+    }
+    if (bytes > keep)
+        ::munmap(reinterpret_cast<char *>(header) + keep, bytes - keep);
+    header->mappedBytes = keep;
+    if (Header *older = g_kept.exchange(header))
+        unmapHugePages(older, older->mappedBytes);
 }
 
 } // namespace
@@ -64,10 +87,7 @@ char *allocateText(std::size_t capacity)
     const std::size_t bytes = sizeof(Header) + capacity + 1;
     Header *header = nullptr;
     if (bytes >= kMappedFrom) {
-        const std::size_t mapped = roundUp(bytes, kHugePage);
-        header = static_cast<Header *>(mapAligned(mapped));
-        if (header)
-            header->mappedBytes = mapped;
+        header = mapText(roundUp(bytes, kHugePage));
     } else {
         // Uninitialised on purpose: the caller fills every byte it keeps.
         header = static_cast<Header *>(std::malloc(bytes));
@@ -103,7 +123,7 @@ void freeText(char *text)
         return;
     Header *header = headerOf(text);
     if (header->mappedBytes != 0)
-        ::munmap(header, header->mappedBytes);
+        unmapText(header);
     else
         std::free(header);
 }

@@ -1,77 +1,46 @@
 #pragma once
 // What the fuzz targets share: a check that stops the run with its reason,
-// library texts held by their owner, and exactly sized heap buffers so the
-// address sanitizer catches a single byte read or written past the end.
+// and a kernel run on every codec path this CPU runs on exact heap blocks,
+// so the sanitizer catches a byte read or written past them.
 
 #include "codec.h"
+#include "codec_cases.h"
 #include "dravolin.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <string_view>
 
-namespace fuzzing {
+#define FUZZ_CHECK(condition)                                                                                          \
+    ((condition) ? void(0)                                                                                             \
+                 : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
-[[noreturn]] inline void fail(const char *file, int line, const char *condition)
-{
-    std::fprintf(stderr, "%s:%d: property broken: %s\n", file, line, condition);
-    std::abort();
-}
-
-// Stays on in every build type: the fuzzers are nothing but these checks.
-#define FUZZ_CHECK(condition) ((condition) ? void(0) : ::fuzzing::fail(__FILE__, __LINE__, #condition))
-
-struct TextDeleter {
-    void operator()(char *text) const { LiberaTesto(text); }
-};
-using Text = std::unique_ptr<char, TextDeleter>;
-
-// A library text holding these bytes.
-inline Text makeText(std::string_view bytes)
-{
-    Text text(AllocaTesto(bytes.data(), static_cast<int32_t>(bytes.size())));
-    FUZZ_CHECK(text != nullptr);
-    return text;
-}
-
-// The bytes of a library text, after checking its closing NUL.
-inline std::string_view bytesOf(const Text &text)
+// The bytes of a library text, which is then freed.
+inline std::string taken(Testo text)
 {
     FUZZ_CHECK(text != nullptr);
-    const auto length = static_cast<std::size_t>(LunghezzaTesto(text.get()));
-    FUZZ_CHECK(text.get()[length] == '\0');
-    return { text.get(), length };
+    const std::string bytes(text, static_cast<std::size_t>(LunghezzaTesto(text)));
+    return LiberaTesto(text), bytes;
 }
 
-// Exactly `size` bytes on the heap (a zero-sized block for 0): one byte
-// beyond is poisoned.
-template <typename T> std::unique_ptr<T[]> exactBuffer(std::size_t size)
+// kernel(codec, in, out) -> count on every path into exactly `room` bytes:
+// each gives the scalar count and bytes (the whole room when `whole`, else
+// the counted ones), returned with the bytes in *out.
+template <class Kernel>
+std::int64_t onEveryPath(const std::string &input, std::size_t room, bool whole, Kernel kernel, std::string *out)
 {
-    return std::unique_ptr<T[]>(new T[size]);
+    std::int64_t first = 0;
+    for (const dravolin::Codec *codec : dravolin::supportedCodecs()) {
+        const std::unique_ptr<char[]> in(new char[input.size()]), buffer(new char[room]);
+        std::memcpy(in.get(), input.data(), input.size());
+        std::memset(buffer.get(), 0xA5, room);
+        const std::int64_t count = kernel(*codec, in.get(), buffer.get());
+        const std::string bytes(buffer.get(), whole ? room : static_cast<std::size_t>(count < 0 ? 0 : count));
+        if (codec == &dravolin::scalarCodec())
+            first = count, *out = bytes;
+        FUZZ_CHECK(count == first && bytes == *out && count <= static_cast<std::int64_t>(room));
+    }
+    return first;
 }
-
-// A heap copy of exactly these bytes, so over-reads past the end are caught.
-inline std::unique_ptr<char[]> exactCopy(std::string_view bytes)
-{
-    auto copy = exactBuffer<char>(bytes.size());
-    if (!bytes.empty())
-        std::memcpy(copy.get(), bytes.data(), bytes.size());
-    return copy;
-}
-
-inline std::string_view asChars(const uint8_t *data, std::size_t size)
-{
-    return { reinterpret_cast<const char *>(data), size };
-}
-
-inline bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-} // namespace fuzzing
