@@ -1,7 +1,8 @@
 #pragma once
 // What the job and window tests and the job benchmark share: the person at the dialogs, scripted
-// and recorded; files in a fresh folder; test data.
+// and recorded; files in a fresh folder; and, from the library's own cases, the test data.
 
+#include "codec_cases.h"
 #include "job_errors.h"
 #include "user_interaction.h"
 
@@ -14,7 +15,6 @@
 #include <deque>
 #include <functional>
 #include <ostream>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -114,29 +114,5 @@ inline QStringList listing(const QString &folder)
     return names;
 }
 
-// n bytes of every value, from a fixed seed.
-inline std::string randomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(n, '\0');
-    for (char &byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
-// Italian prose of n bytes in UTF-8 with CR LF lines, some '=' and blanks before line ends.
-inline std::string italianProse(std::size_t n, unsigned seed)
-{
-    static const char *const kWords[]
-        = { "perché", "città", "là", "caffè", "più",   "però", "virtù", "così", "il", "file", "di",  "testo",
-            "che",    "non",   "è",  "=",     "nella", "una",  "va",    "bene", "a",  "tra",  "gli", "anche" };
-    std::mt19937 generator(seed);
-    std::string prose;
-    while (prose.size() < n) {
-        prose += kWords[generator() % std::size(kWords)];
-        const auto next = generator() % 12;
-        prose += next == 0 ? " \r\n" : next == 1 ? "\r\n" : " ";
-    }
-    prose.resize(n);
-    return prose;
-}
+using dravolin::cases::italianProse;
+using dravolin::cases::randomBytes;
