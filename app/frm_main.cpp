@@ -87,7 +87,6 @@ FrmMain::FrmMain(QWidget *parent)
     , m_ownLibrary(std::make_unique<ConversionLibrary>())
     , m_dialog(&Dialog)
     , m_messages(&m_ownMessages)
-    , m_work(&m_ownWork)
     , m_library(m_ownLibrary.get())
 {
     setObjectName(QStringLiteral("FrmMain"));
@@ -111,11 +110,6 @@ void FrmMain::setInteraction(FileRequester &dialog, MessageBoxes &messages)
 {
     m_dialog = &dialog;
     m_messages = &messages;
-}
-
-void FrmMain::setWorkRunner(WorkRunner &work)
-{
-    m_work = &work;
 }
 
 void FrmMain::setLibrary(ConversionLibrary &library)
@@ -197,17 +191,24 @@ void FrmMain::Form_Load()
 QStringList FrmMain::openFiles(const QStringList &paths)
 {
     QStringList refused;
+    std::vector<std::pair<const FileJob *, QString>> jobs;
     for (const QString &path : paths) {
-        const QString file = QFileInfo(path).absoluteFilePath();
         if (path.endsWith(QLatin1String(".m64"), Qt::CaseInsensitive))
-            QMetaObject::invokeMethod(
-                this, [this, file] { startFileJob(DecifraFileMime64, file); }, Qt::QueuedConnection);
+            jobs.emplace_back(&DecifraFileMime64, QFileInfo(path).absoluteFilePath());
         else if (path.endsWith(QLatin1String(".ptb"), Qt::CaseInsensitive))
-            QMetaObject::invokeMethod(
-                this, [this, file] { startFileJob(DecifraFilePrintable, file); }, Qt::QueuedConnection);
+            jobs.emplace_back(&DecifraFilePrintable, QFileInfo(path).absoluteFilePath());
         else
             refused << path;
     }
+    // One after another, once the window is up: a job keeps the window live, and a second one
+    // started meanwhile would be turned away.
+    QMetaObject::invokeMethod(
+        this,
+        [this, jobs] {
+            for (const auto &[job, file] : jobs)
+                startFileJob(*job, file);
+        },
+        Qt::QueuedConnection);
     return refused;
 }
 
@@ -217,7 +218,7 @@ void FrmMain::startFileJob(const FileJob &job, const QString &input)
     if (m_jobRunning)
         return;
     m_jobRunning = true;
-    JobRunner runner(*m_dialog, *m_messages, *m_work, *m_library);
+    JobRunner runner(*m_dialog, *m_messages, m_ownWork, *m_library);
     if (runner.confirmed(job))
         runner.run(job, input);
     m_jobRunning = false;
@@ -259,7 +260,7 @@ void FrmMain::cmdPrintable_Click()
 {
     if (m_jobRunning)
         return;
-    JobRunner runner(*m_dialog, *m_messages, *m_work, *m_library);
+    JobRunner runner(*m_dialog, *m_messages, m_ownWork, *m_library);
     if (const std::optional<QString> printable = runner.printableFormOfTyped(typedText()))
         txtConversione->setPrintableText(*printable);
 }

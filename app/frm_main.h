@@ -25,10 +25,9 @@ public:
     explicit FrmMain(QWidget *parent = nullptr);
     ~FrmMain() override;
 
-    // Tests script the person and the work: the jobs then use these instead of the window's own.
-    // Borrowed, not owned; they must outlive the window.
+    // Tests script the person: the jobs then ask these instead of the window's own dialog and
+    // boxes. Borrowed, not owned; they must outlive the window.
     void setInteraction(FileRequester &dialog, MessageBoxes &messages);
-    void setWorkRunner(WorkRunner &work);
     void setLibrary(ConversionLibrary &library);
 
     // Decodes each file named at start-up, one after another, as if dropped on its kind's
@@ -77,7 +76,6 @@ private:
     std::unique_ptr<ConversionLibrary> m_ownLibrary;
     FileRequester *m_dialog;
     MessageBoxes *m_messages;
-    WorkRunner *m_work;
     ConversionLibrary *m_library;
     bool m_jobRunning = false;
     bool m_closeAfterJob = false;

@@ -43,12 +43,15 @@ class Jobs : public ::testing::Test {
 protected:
     QString path(const QString &name) const { return dir.filePath(name); }
 
-    // Runs job over input, answering a save request with output; returns the boxes and requests seen.
-    Seen run(const FileJob &job, const QString &input, const QString &output = {})
+    // Runs job over input, answering a save request with output; returns the boxes and requests seen
+    // since the last clear.
+    Seen run(const FileJob &job, const QString &input, const QString &output = {}, WorkRunner *by = nullptr,
+             bool clear = true)
     {
-        seen.clear();
+        if (clear)
+            seen.clear();
         dialog.answers = { input, output };
-        JobRunner(dialog, messages, work, library).run(job);
+        JobRunner(dialog, messages, by ? *by : work, library).run(job);
         return seen;
     }
     QString lastBox() const { return seen.empty() ? QString() : seen.back(); }
@@ -111,6 +114,57 @@ TEST_F(Jobs, CancellingAnyDialogEndsTheJobSilentlyWritingNothing)
     EXPECT_THAT(run(ConvertiFileMime64, {}), SizeIs(1));
     EXPECT_THAT(run(DecifraFilePrintable, path("dati.ptb"), {}), SizeIs(2));
     EXPECT_THAT(listing(dir.path()), ElementsAre("dati.ptb 8"));
+}
+
+// A work runner on the calling thread that stops the job as it reaches a step, as a person
+// pressing "Annulla" then would; with `late`, only once the content is in place.
+struct StopAt : WorkRunner, WorkProgress {
+    explicit StopAt(WorkStep at, bool tooLate = false)
+        : step(at)
+        , late(tooLate)
+    {
+    }
+    WorkStep step, current = WorkStep::Reading;
+    bool late, stopping = false;
+
+    void run(const QString &, const std::function<void(WorkProgress &)> &work) override { work(*this); }
+    void begin(WorkStep reached) override
+    {
+        stopIfCancelled();
+        stopping = reached == step && !late;
+        current = reached;
+    }
+    void advance(std::uint64_t done, std::uint64_t total) override
+    {
+        stopIfCancelled();
+        stopping = late && current == step && done == total;
+    }
+    void stopIfCancelled() override
+    {
+        if (stopping)
+            throw cancelledByPerson();
+    }
+};
+
+TEST_F(Jobs, StoppingAtAnyStepLeavesTheFolderAsItWasAndSaysNothing)
+{
+    writeFile(path("a.txt"), italianProse(20000, 1));
+    writeFile(path("a.txt.m64"), "vecchio");
+    writeFile(path("b.m64"), "Zm9vYmFy");
+    writeFile(path("b.out"), "vecchio");
+    const QStringList before = listing(dir.path());
+    for (const WorkStep step : { WorkStep::Reading, WorkStep::Converting, WorkStep::Writing }) {
+        StopAt stopEncoding(step), stopDecoding(step);
+        run(ConvertiFileMime64, path("a.txt"), {}, &stopEncoding);
+        run(DecifraFileMime64, path("b.m64"), path("b.out"), &stopDecoding, false);
+        EXPECT_THAT(seen, SizeIs(step == WorkStep::Writing ? 3 : 2)) << static_cast<int>(step);
+        EXPECT_EQ(listing(dir.path()), before);
+    }
+    // Once the new content is in place it is too late: the job ends as usual.
+    StopAt late(WorkStep::Writing, true);
+    run(DecifraFileMime64, path("b.m64"), path("b.out"), &late);
+    EXPECT_EQ(readFile(path("b.out")), "foobar");
+    EXPECT_THAT(lastBox(), BeginsWith("64|"));
 }
 
 // Type, mode, inode, size and bytes of everything in folder: all a refusal must leave as it was.

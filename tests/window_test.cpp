@@ -91,7 +91,7 @@ const JobTexts kJobTexts[] = {
 
 class Window : public ::testing::Test {
 protected:
-    void SetUp() override { window.setInteraction(dialog, messages), window.setWorkRunner(work); }
+    void SetUp() override { window.setInteraction(dialog, messages); }
     QPushButton *button(const char *name) { return window.findChild<QPushButton *>(name); }
     // What job shows, with the output named, and without its open request when the file was given.
     Seen expected(const JobTexts &job, bool given = false)
@@ -107,7 +107,6 @@ protected:
     Seen seen;
     ScriptedDialog dialog { seen };
     ScriptedMessages messages { seen };
-    DirectWorkRunner work;
     FrmMain window;
 };
 
@@ -272,76 +271,10 @@ TEST(WorkOffTheWindow, ALongStepRunsOnAWorkerShowsItsProgressAndAnnullaStopsIt)
     EXPECT_THROW(runner.run("", [](WorkProgress &) { throw JobError(28, "spazio"); }), JobError);
 }
 
-// A work runner on the calling thread that stops the job as it reaches a step, as a person
-// pressing "Annulla" then would; with `late`, only once the content is in place.
-struct StopAt : WorkRunner, WorkProgress {
-    explicit StopAt(WorkStep at, bool tooLate = false)
-        : step(at)
-        , late(tooLate)
-    {
-    }
-    WorkStep step, current = WorkStep::Reading;
-    bool late, stopping = false;
-
-    void run(const QString &, const std::function<void(WorkProgress &)> &work) override { work(*this); }
-    void begin(WorkStep reached) override
-    {
-        stopIfCancelled();
-        stopping = reached == step && !late;
-        current = reached;
-    }
-    void advance(std::uint64_t done, std::uint64_t total) override
-    {
-        stopIfCancelled();
-        stopping = late && current == step && done == total;
-    }
-    void stopIfCancelled() override
-    {
-        if (stopping)
-            throw cancelledByPerson();
-    }
-};
-
-TEST(WorkOffTheWindow, StoppingAtAnyStepLeavesTheFolderAsItWasAndSaysNothing)
-{
-    QTemporaryDir dir;
-    Seen seen;
-    ScriptedDialog dialog(seen);
-    ScriptedMessages messages(seen);
-    ConversionLibrary library;
-    writeFile(dir.filePath("a.txt"), italianProse(20000, 1));
-    writeFile(dir.filePath("a.txt.m64"), "vecchio");
-    writeFile(dir.filePath("b.m64"), "Zm9vYmFy");
-    writeFile(dir.filePath("b.out"), "vecchio");
-    const QStringList before = listing(dir.path());
-    for (const WorkStep step : { WorkStep::Reading, WorkStep::Converting, WorkStep::Writing }) {
-        StopAt stopEncoding(step), stopDecoding(step);
-        seen.clear();
-        dialog.answers = { dir.filePath("a.txt") };
-        JobRunner(dialog, messages, stopEncoding, library).run(ConvertiFileMime64);
-        dialog.answers = { dir.filePath("b.m64"), dir.filePath("b.out") };
-        JobRunner(dialog, messages, stopDecoding, library).run(DecifraFileMime64);
-        EXPECT_THAT(seen, SizeIs(step == WorkStep::Writing ? 3 : 2)) << static_cast<int>(step);
-        EXPECT_EQ(listing(dir.path()), before);
-    }
-    // Once the new content is in place it is too late: the job ends as usual.
-    StopAt late(WorkStep::Writing, true);
-    dialog.answers = { dir.filePath("b.m64"), dir.filePath("b.out") };
-    JobRunner(dialog, messages, late, library).run(DecifraFileMime64);
-    EXPECT_EQ(readFile(dir.filePath("b.out")), "foobar");
-    EXPECT_THAT(seen.back(), BeginsWith("64|"));
-}
-
 // While a short job works no progress shows, and clicks start nothing; closing the window stops the
 // job, leaving nothing written, and closes it after.
-TEST(WorkOffTheWindow, NothingElseStartsWhileAJobWorksAndClosingStopsIt)
+TEST_F(Window, NothingElseStartsWhileAJobWorksAndClosingStopsIt)
 {
-    QTemporaryDir dir;
-    Seen seen;
-    ScriptedDialog dialog(seen);
-    ScriptedMessages messages(seen);
-    FrmMain window;
-    window.setInteraction(dialog, messages);
     window.show();
     writeFile(dir.filePath("a.txt"), "x");
     messages.answers = { MessageAnswer::Yes, MessageAnswer::Yes };
