@@ -124,20 +124,20 @@ struct StopAt : WorkRunner, WorkProgress {
         , late(tooLate)
     {
     }
-    WorkStep step, current = WorkStep::Reading;
-    bool late, stopping = false;
+    WorkStep step;
+    bool late, writing = false, stopping = false;
 
     void run(const QString &, const std::function<void(WorkProgress &)> &work) override { work(*this); }
     void begin(WorkStep reached) override
     {
         stopIfCancelled();
+        writing = reached == WorkStep::Writing;
         stopping = reached == step && !late;
-        current = reached;
     }
     void advance(std::uint64_t done, std::uint64_t total) override
     {
         stopIfCancelled();
-        stopping = late && current == step && done == total;
+        stopping = late && writing && done == total;
     }
     void stopIfCancelled() override
     {
@@ -198,8 +198,9 @@ struct Refusal {
 
 class JobFaults : public Jobs {
 protected:
-    void expectRefusals(const std::vector<Refusal> &cases, const QString &folder)
+    void expectRefusals(const std::vector<Refusal> &cases)
     {
+        const QString folder = dir.path();
         for (const Refusal &each : cases) {
             SCOPED_TRACE(each.label);
             const QString input = folder + '/' + each.input;
@@ -291,8 +292,8 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
     for (const std::size_t after : { 0, 4096, 8192 }) // the disk filling at the start, inside, near the end
         cases.push_back({ "disk full", ConvertiFileMime64, "grande.bin", {}, {}, osError(ENOSPC), diskFull(after) });
     // clang-format on
-    writeFile(dir.filePath("grande.bin"), randomBytes(9000, 3));
-    expectRefusals(cases, dir.path());
+    writeFile(path("grande.bin"), randomBytes(9000, 3));
+    expectRefusals(cases);
 }
 
 // A program killed halfway through writing leaves the folder as it was: the new content has no name yet.
