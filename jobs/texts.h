@@ -43,28 +43,22 @@ enum class Text {
     WritingStep,
     CancelButton,
 
-    // Failures: the title, then our own descriptions (%1, %2 are filled in).
+    // Failures: the title, a cancel, and why a path is not an ordinary file.
     ErrorTitle,
     Cancelled,
-    NotMime64,
-    InputTooLarge,
-    EncodedTooLarge,
-    LibraryMissing,
-    FunctionMissing,
-    NoResult,
-    NotOrdinaryFile,
     IsFolder,
     IsSymbolicLink,
     IsFifo,
     IsDevice,
     IsSocket,
     IsSpecial,
-    InputChanged,
-    TypedTextTooLarge,
-    Unexpected,
 
     // Start-up from the command line.
     ArgumentNotConvertible,
 };
 
+enum class JobFailure;
+
 QString text(Text which);
+// The Italian description of one of our own failures; %1 and %2 stand for what the failure names.
+QString description(JobFailure failure);
