@@ -1,5 +1,6 @@
 // Runs the job and window tests headless in one QApplication with Qt's Italian texts. The real file
-// dialog saves its state under the person's configuration: here that is a folder of our own.
+// dialog saves its state under the person's configuration, and Qt keeps files in the runtime
+// folder: here both are a folder of our own.
 
 #include "italian_translations.h"
 
@@ -15,6 +16,7 @@ int main(int argc, char **argv)
     const QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
     QApplication application(argc, argv);
     installItalianTranslations(application);
     ::testing::InitGoogleTest(&argc, argv);
