@@ -308,4 +308,46 @@ TEST(CApi, LargeTexts)
     EXPECT_EQ(abiUnmime64(text, static_cast<int32_t>(bytes.size())), ok(bytes));
 }
 
+// A peer on this machine, a shell command, run on a file holding input: its output.
+std::string peer(const std::string &command, const std::string &input)
+{
+    char path[] = "/tmp/dravolin-peer-XXXXXX";
+    const int file = ::mkstemp(path);
+    EXPECT_EQ(::write(file, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    ::close(file);
+    FILE *pipe = ::popen((command + " < " + path).c_str(), "r");
+    std::string output;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, n);
+    EXPECT_EQ(::pclose(pipe), 0) << command;
+    ::unlink(path);
+    return output;
+}
+
+std::string abiText(Testo (*function)(Testo), const std::string &bytes)
+{
+    return taken(function(TestoPtr(AllocaTesto(bytes.data(), static_cast<int32_t>(bytes.size()))).get()));
+}
+
+// coreutils base64 and python3's base64, binascii and quopri read what we
+// write, and we read what they write.
+TEST(CApi, PeersReadOursAndWeReadTheirs)
+{
+    const std::string python = "python3 -S -c 'import sys, base64, binascii, quopri; x = sys.stdin.buffer.read(); "
+                               "sys.stdout.buffer.write(";
+    for (const std::string &data : { randomBytes(59, 3), randomBytes(1 << 16, 4), italianProse(5000, 5),
+                                     randomFrom("ab =\t\n\r\xff", 2000, 6) }) {
+        const auto size = static_cast<int32_t>(data.size());
+        EXPECT_EQ(peer("base64 -di", abiMime64(data, 1)), data);
+        EXPECT_EQ(peer(python + "binascii.a2b_base64(x))'", abiMime64(data, 1)), data);
+        EXPECT_EQ(peer(python + "base64.b64decode(x, validate=True))'", abiMime64(data, 0)), data);
+        EXPECT_EQ(abiUnmime64(peer("base64 -w 64", data), size), ok(data));
+        EXPECT_EQ(abiUnmime64(peer(python + "base64.encodebytes(x).replace(b\"\\n\", b\"\\r\\n\"))'", data), size),
+                  ok(data));
+        EXPECT_EQ(peer(python + "quopri.decodestring(x))'", abiText(ConvertiPrintable, data)), data);
+        EXPECT_EQ(abiText(DecifraPrintable, peer(python + "binascii.b2a_qp(x, istext=False))'", data)), data);
+    }
+}
+
 } // namespace
