@@ -1,34 +1,26 @@
 #pragma once
 // Generated inputs and a format checker shared by the library tests, the
-// fuzzers and the benchmarks. The checker is written from the rules alone,
-// never from the library's code.
+// fuzzer and the benchmarks, written from the rules alone, never from the
+// library's code; for the tests and the fuzzer a kernel run on every path.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 
 namespace dravolin::cases {
 
-// SplitMix64: the same stream on every platform and standard library.
-struct Random {
-    std::uint64_t state;
-    std::uint64_t next()
-    {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::size_t below(std::size_t bound) { return static_cast<std::size_t>(next() % bound); }
-};
-
-// n bytes drawn from an alphabet, or any bytes for an empty one.
+// n bytes drawn from an alphabet, or any bytes for an empty one; the
+// engine and a plain modulo give the same stream everywhere.
 inline std::string randomFrom(std::string_view alphabet, std::size_t n, std::uint64_t seed)
 {
-    Random rng { seed };
+    std::mt19937_64 rng(seed);
     std::string out(n, '\0');
     for (char &c : out)
-        c = alphabet.empty() ? static_cast<char>(rng.next()) : alphabet[rng.below(alphabet.size())];
+        c = alphabet.empty() ? static_cast<char>(rng()) : alphabet[rng() % alphabet.size()];
     return out;
 }
 
@@ -49,17 +41,17 @@ inline std::string italianProse(std::size_t bytes, std::uint64_t seed)
             "stazione", "mercato", "scrivere", "tornare", "domani", "insieme", "ancora" };
     static constexpr std::string_view kAccented[] = { "\xc3\xa8",   "perch\xc3\xa9", "citt\xc3\xa0", "pi\xc3\xb9",
                                                       "gi\xc3\xa0", "cos\xc3\xac",   "caff\xc3\xa8", "pu\xc3\xb2" };
-    Random rng { seed };
+    std::mt19937_64 rng(seed);
     std::string out;
     for (std::size_t line = 0, target = 40; out.size() < bytes;) {
-        const std::size_t roll = rng.below(100);
-        std::string word(roll < 17 ? kAccented[rng.below(std::size(kAccented))] : kWords[rng.below(std::size(kWords))]);
+        const std::size_t roll = rng() % 100;
+        std::string word(roll < 17 ? kAccented[rng() % std::size(kAccented)] : kWords[rng() % std::size(kWords)]);
         word += roll == 99 ? " = 2," : roll > 90 ? "." : "";
         out += (line > 0 ? " " : "") + word;
         line += word.size() + (line > 0);
         if (line >= target) {
-            out += rng.below(20) == 0 ? " \t\r\n" : "\r\n";
-            line = 0, target = 40 + rng.below(71);
+            out += rng() % 20 == 0 ? " \t\r\n" : "\r\n";
+            line = 0, target = 40 + rng() % 71;
         }
     }
     out.resize(bytes);
@@ -103,6 +95,43 @@ inline std::string printableFault(std::string_view plain, std::string_view text)
         i += escape ? 3 : 1;
     }
     return {};
+}
+
+// The wrapped layout from the rules: lines of 76, each ending CR LF.
+inline std::string wrapped(std::string_view single)
+{
+    std::string out;
+    for (std::size_t pos = 0; pos < single.size(); pos += 76)
+        out += std::string(single.substr(pos, 76)) + "\r\n";
+    return out;
+}
+
+// kernel(codec, in, out) -> count on each of codec.h's paths, the input in an
+// exact heap block, the room followed by guard bytes: the scalar count and
+// bytes (the whole room when `whole`, else the counted ones), and the first
+// path that differs from them or goes past its room.
+struct EveryPath {
+    std::int64_t count;
+    std::string bytes;
+    const char *differs;
+};
+template <class Codecs, class Kernel>
+EveryPath onEveryPath(Codecs paths, const std::string &input, std::size_t room, bool whole, Kernel kernel)
+{
+    EveryPath scalar {};
+    for (const auto *codec : paths) {
+        const std::unique_ptr<char[]> in(new char[input.size()]);
+        std::memcpy(in.get(), input.data(), input.size());
+        std::string out(room + 64, '\xA5');
+        const std::int64_t count = kernel(*codec, in.get(), out.data());
+        const bool past = count > std::int64_t(room) || out.find_first_not_of('\xA5', room) != out.npos;
+        out.resize(whole ? room : static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+        if (codec == paths[0])
+            scalar = { count, out, nullptr };
+        if (!scalar.differs && (past || count != scalar.count || out != scalar.bytes))
+            scalar.differs = codec->name;
+    }
+    return scalar;
 }
 
 } // namespace dravolin::cases
