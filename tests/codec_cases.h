@@ -1,7 +1,6 @@
 #pragma once
-// Generated inputs and a format checker shared by the library tests, the
-// fuzzer and the benchmarks, written from the rules alone, never from the
-// library's code; for the tests and the fuzzer a kernel run on every path.
+// Generated inputs, a format checker written from the rules alone and a
+// runner over every codec path, for the library tests, fuzzer and benchmarks.
 
 #include <algorithm>
 #include <cstdint>
@@ -13,8 +12,7 @@
 
 namespace dravolin::cases {
 
-// n bytes drawn from an alphabet, or any bytes for an empty one; the
-// engine and a plain modulo give the same stream everywhere.
+// n bytes from an alphabet, or any bytes; the same stream on every platform.
 inline std::string randomFrom(std::string_view alphabet, std::size_t n, std::uint64_t seed)
 {
     std::mt19937_64 rng(seed);
@@ -29,9 +27,8 @@ inline std::string randomBytes(std::size_t n, std::uint64_t seed)
     return randomFrom({}, n, seed);
 }
 
-// Italian prose in CR LF lines of 40 to 110 characters, about 3% of them
-// accented (two UTF-8 bytes each), now and then an '=' and a line ending in
-// blanks, as typed mail and notes look.
+// Italian prose in CR LF lines of 40 to 110 characters, accented words, now
+// and then an '=' and a line ending in blanks, as typed mail and notes look.
 inline std::string italianProse(std::size_t bytes, std::uint64_t seed)
 {
     static constexpr std::string_view kWords[]
@@ -58,11 +55,10 @@ inline std::string italianProse(std::size_t bytes, std::uint64_t seed)
     return out;
 }
 
-// The quoted-printable rules our encoder keeps, checked on its output: ""
-// when kept, else the first fault. Literals only for 33..126 but '=' and for
-// blanks not ending a line; "=XY" with upper-case digits otherwise; lines of
-// at most 76; a soft break only on a full line, in the style of the first
-// line break.
+// The first fault of our encoder's output against the quoted-printable
+// rules, or "": literals only for 33..126 but '=' and for blanks not ending a
+// line, else "=XY" in upper case; lines of at most 76; a soft break only on a
+// full line, in the style of the first line break.
 inline std::string printableFault(std::string_view plain, std::string_view text)
 {
     const std::size_t lf = plain.find('\n');
