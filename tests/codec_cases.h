@@ -1,34 +1,24 @@
 #pragma once
-// Generated inputs and a format checker shared by the library tests, the
-// fuzzers and the benchmarks. The checker is written from the rules alone,
-// never from the library's code.
+// Generated inputs, a format checker written from the rules alone and a
+// runner over every codec path, for the library tests, fuzzer and benchmarks.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 
 namespace dravolin::cases {
 
-// SplitMix64: the same stream on every platform and standard library.
-struct Random {
-    std::uint64_t state;
-    std::uint64_t next()
-    {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::size_t below(std::size_t bound) { return static_cast<std::size_t>(next() % bound); }
-};
-
-// n bytes drawn from an alphabet, or any bytes for an empty one.
+// n bytes from an alphabet, or any bytes; the same stream on every platform.
 inline std::string randomFrom(std::string_view alphabet, std::size_t n, std::uint64_t seed)
 {
-    Random rng { seed };
+    std::mt19937_64 rng(seed);
     std::string out(n, '\0');
     for (char &c : out)
-        c = alphabet.empty() ? static_cast<char>(rng.next()) : alphabet[rng.below(alphabet.size())];
+        c = alphabet.empty() ? static_cast<char>(rng()) : alphabet[rng() % alphabet.size()];
     return out;
 }
 
@@ -37,9 +27,8 @@ inline std::string randomBytes(std::size_t n, std::uint64_t seed)
     return randomFrom({}, n, seed);
 }
 
-// Italian prose in CR LF lines of 40 to 110 characters, about 3% of them
-// accented (two UTF-8 bytes each), now and then an '=' and a line ending in
-// blanks, as typed mail and notes look.
+// Italian prose in CR LF lines of 40 to 110 characters, accented words, now
+// and then an '=' and a line ending in blanks, as typed mail and notes look.
 inline std::string italianProse(std::size_t bytes, std::uint64_t seed)
 {
     static constexpr std::string_view kWords[]
@@ -49,28 +38,27 @@ inline std::string italianProse(std::size_t bytes, std::uint64_t seed)
             "stazione", "mercato", "scrivere", "tornare", "domani", "insieme", "ancora" };
     static constexpr std::string_view kAccented[] = { "\xc3\xa8",   "perch\xc3\xa9", "citt\xc3\xa0", "pi\xc3\xb9",
                                                       "gi\xc3\xa0", "cos\xc3\xac",   "caff\xc3\xa8", "pu\xc3\xb2" };
-    Random rng { seed };
+    std::mt19937_64 rng(seed);
     std::string out;
     for (std::size_t line = 0, target = 40; out.size() < bytes;) {
-        const std::size_t roll = rng.below(100);
-        std::string word(roll < 17 ? kAccented[rng.below(std::size(kAccented))] : kWords[rng.below(std::size(kWords))]);
+        const std::size_t roll = rng() % 100;
+        std::string word(roll < 17 ? kAccented[rng() % std::size(kAccented)] : kWords[rng() % std::size(kWords)]);
         word += roll == 99 ? " = 2," : roll > 90 ? "." : "";
         out += (line > 0 ? " " : "") + word;
         line += word.size() + (line > 0);
         if (line >= target) {
-            out += rng.below(20) == 0 ? " \t\r\n" : "\r\n";
-            line = 0, target = 40 + rng.below(71);
+            out += rng() % 20 == 0 ? " \t\r\n" : "\r\n";
+            line = 0, target = 40 + rng() % 71;
         }
     }
     out.resize(bytes);
     return out;
 }
 
-// The quoted-printable rules our encoder keeps, checked on its output: ""
-// when kept, else the first fault. Literals only for 33..126 but '=' and for
-// blanks not ending a line; "=XY" with upper-case digits otherwise; lines of
-// at most 76; a soft break only on a full line, in the style of the first
-// line break.
+// The first fault of our encoder's output against the quoted-printable
+// rules, or "": literals only for 33..126 but '=' and for blanks not ending a
+// line, else "=XY" in upper case; lines of at most 76; a soft break only on a
+// full line, in the style of the first line break.
 inline std::string printableFault(std::string_view plain, std::string_view text)
 {
     const std::size_t lf = plain.find('\n');
@@ -103,6 +91,43 @@ inline std::string printableFault(std::string_view plain, std::string_view text)
         i += escape ? 3 : 1;
     }
     return {};
+}
+
+// The wrapped layout from the rules: lines of 76, each ending CR LF.
+inline std::string wrapped(std::string_view single)
+{
+    std::string out;
+    for (std::size_t pos = 0; pos < single.size(); pos += 76)
+        out += std::string(single.substr(pos, 76)) + "\r\n";
+    return out;
+}
+
+// kernel(codec, in, out) -> count on each of codec.h's paths, the input in an
+// exact heap block, the room followed by guard bytes: the scalar count and
+// bytes (the whole room when `whole`, else the counted ones), and the first
+// path that differs from them or goes past its room.
+struct EveryPath {
+    std::int64_t count;
+    std::string bytes;
+    const char *differs;
+};
+template <class Codecs, class Kernel>
+EveryPath onEveryPath(Codecs paths, const std::string &input, std::size_t room, bool whole, Kernel kernel)
+{
+    EveryPath scalar {};
+    for (const auto *codec : paths) {
+        const std::unique_ptr<char[]> in(new char[input.size()]);
+        std::memcpy(in.get(), input.data(), input.size());
+        std::string out(room + 64, '\xA5');
+        const std::int64_t count = kernel(*codec, in.get(), out.data());
+        const bool past = count > std::int64_t(room) || out.find_first_not_of('\xA5', room) != out.npos;
+        out.resize(whole ? room : static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+        if (codec == paths[0])
+            scalar = { count, out, nullptr };
+        if (!scalar.differs && (past || count != scalar.count || out != scalar.bytes))
+            scalar.differs = codec->name;
+    }
+    return scalar;
 }
 
 } // namespace dravolin::cases

@@ -1,0 +1,98 @@
+// Each input as bytes to encode and as text to decode, in both codecs, on
+// every codec path this CPU runs: every path gives the scalar answer, the
+// contract holds, the C ABI agrees.
+
+#include "codec.h"
+#include "codec_cases.h"
+#include "dravolin.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+using namespace dravolin;
+
+#define FUZZ_CHECK(condition)                                                                                          \
+    ((condition) ? void(0)                                                                                             \
+                 : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
+
+namespace {
+
+// The bytes of a library text, which is then freed.
+std::string taken(Testo text)
+{
+    FUZZ_CHECK(text != nullptr);
+    const std::string bytes(text, static_cast<std::size_t>(LunghezzaTesto(text)));
+    return LiberaTesto(text), bytes;
+}
+
+// The scalar count and bytes, every path agreeing.
+template <class Kernel>
+cases::EveryPath onEveryPath(const std::string &input, std::size_t room, bool whole, Kernel kernel)
+{
+    const cases::EveryPath got = cases::onEveryPath(supportedCodecs(), input, room, whole, kernel);
+    FUZZ_CHECK(got.differs == nullptr);
+    return got;
+}
+
+cases::EveryPath unmime64(const std::string &text, std::size_t capacity)
+{
+    return onEveryPath(text, capacity, true, [&](const Codec &c, const char *in, char *out) {
+        return c.mime64Decode(in, text.size(), reinterpret_cast<uint8_t *>(out), capacity);
+    });
+}
+
+// Both layouts, the wrapped one the single line in lines of 76 each ending
+// CR LF, exactly the padding needed, decoding back with exactly the room
+// and not one byte less; the input as text decoded at a room its first byte
+// picks near the count.
+void mime64(const std::string &input)
+{
+    const std::size_t size = input.size();
+    std::string text[2];
+    for (const Mime64Layout layout : { Mime64Layout::SingleLine, Mime64Layout::Wrapped })
+        text[layout == Mime64Layout::Wrapped]
+            = onEveryPath(input, mime64EncodedSize(size, layout), true, [&](const Codec &c, const char *in, char *out) {
+                  return c.mime64Encode(reinterpret_cast<const uint8_t *>(in), size, out, layout), std::int64_t(0);
+              }).bytes;
+    const std::size_t padding = (3 - size % 3) % 3;
+    FUZZ_CHECK(text[1] == cases::wrapped(text[0]) && text[0].size() == (size + 2) / 3 * 4);
+    FUZZ_CHECK(text[0].find('=') == (padding ? text[0].size() - padding : std::string::npos));
+    const cases::EveryPath back = unmime64(text[1], size);
+    FUZZ_CHECK(back.count == std::int64_t(size) && back.bytes == input);
+    FUZZ_CHECK(size == 0 || unmime64(text[0], size - 1).count == kTooSmall);
+    FUZZ_CHECK(taken(ConvertiMime64(reinterpret_cast<const uint8_t *>(input.data()), int32_t(size), 1)) == text[1]);
+    const std::int64_t count = unmime64(input, size).count;
+    const std::int64_t capacity = std::max<std::int64_t>(0, count + (size ? int8_t(input[0]) : 0));
+    const std::int64_t atCapacity = unmime64(input, std::size_t(capacity)).count;
+    FUZZ_CHECK(atCapacity == (count < 0 || capacity >= count ? count : kTooSmall) && count >= kMalformed);
+    std::string buffer(std::size_t(capacity), '\0');
+    const Testo in = AllocaTesto(input.data(), int32_t(size));
+    FUZZ_CHECK(DecifraMime64(in, reinterpret_cast<uint8_t *>(buffer.data()), int32_t(capacity)) == atCapacity);
+    LiberaTesto(in);
+}
+
+// Encoded keeping the format rules, or decoded; the C ABI agreeing.
+std::string printable(const std::string &input, bool encode)
+{
+    const std::size_t room = encode ? printableEncodedBound(input.size()) : input.size();
+    const std::string output = onEveryPath(input, room, false, [&](const Codec &c, const char *in, char *out) {
+                                   return std::int64_t(encode ? c.printableEncode(in, input.size(), out)
+                                                              : c.printableDecode(in, input.size(), out));
+                               }).bytes;
+    const Testo text = AllocaTesto(input.data(), int32_t(input.size()));
+    FUZZ_CHECK(taken(encode ? ConvertiPrintable(text) : DecifraPrintable(text)) == output);
+    FUZZ_CHECK(!encode || cases::printableFault(input, output).empty());
+    return LiberaTesto(text), output;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
+{
+    const std::string input(reinterpret_cast<const char *>(data), size);
+    mime64(input);
+    printable(input, false);
+    FUZZ_CHECK(printable(printable(input, true), false) == input);
+    return 0;
+}
