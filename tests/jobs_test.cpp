@@ -84,17 +84,6 @@ TEST_F(Jobs, EveryByteAndEveryTextComesBackThroughBothPairsOfJobs)
     }
 }
 
-TEST_F(Jobs, BlanksAndAByteOrderMarkAloneDecodeToAnEmptyFile)
-{
-    for (const std::string blank : { "", "  \r\n\t\n", "\xEF\xBB\xBF \r\n" }) {
-        writeFile(path("vuoto.m64"), blank);
-        writeFile(path("vuoto.out"), "vecchio");
-        EXPECT_THAT(run(DecifraFileMime64, path("vuoto.m64"), path("vuoto.out")), SizeIs(3));
-        EXPECT_THAT(lastBox(), BeginsWith("64|Conversione|"));
-        EXPECT_EQ(readFile(path("vuoto.out")), "");
-    }
-}
-
 TEST_F(Jobs, AReplacedFileKeepsOwnerAndPermissionsButNeverSetIdBits)
 {
     writeFile(path("a.txt"), "foobar");

@@ -45,26 +45,24 @@ public:
     std::deque<QString> answers;
     std::function<void()> whileChoosing; // runs as the person chooses, e.g. to change the file
 
-    QString show(const FileRequest &request, FileRequestKind kind) override;
+    QString show(const FileRequest &request, FileRequestKind kind) override
+    {
+        m_seen.push_back(QString(kind == FileRequestKind::Open ? "open|" : "save|") + request.dialogTitle + '|'
+                         + request.filter + '|' + QString::number(request.flags) + (request.cancelError ? "" : "|?")
+                         + request.fileName);
+        if (whileChoosing)
+            std::exchange(whileChoosing, {})();
+        const QString answer = answers.empty() ? QString() : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        if (answer.isEmpty())
+            throw cancelledByPerson();
+        return answer;
+    }
 
 private:
     Seen &m_seen;
 };
-
-inline QString ScriptedDialog::show(const FileRequest &request, FileRequestKind kind)
-{
-    m_seen.push_back(QString(kind == FileRequestKind::Open ? "open|" : "save|") + request.dialogTitle + '|'
-                     + request.filter + '|' + QString::number(request.flags) + (request.cancelError ? "" : "|?")
-                     + request.fileName);
-    if (whileChoosing)
-        std::exchange(whileChoosing, {})();
-    const QString answer = answers.empty() ? QString() : answers.front();
-    if (!answers.empty())
-        answers.pop_front();
-    if (answer.isEmpty())
-        throw cancelledByPerson();
-    return answer;
-}
 
 // Questions take the next scripted answer, No when none is left; other boxes are OK'd.
 class ScriptedMessages : public MessageBoxes {
