@@ -19,7 +19,6 @@
 #include <map>
 #include <memory>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
