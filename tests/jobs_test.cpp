@@ -1,5 +1,5 @@
 // The file jobs through their real code: round trips, replacing, cancelling, and every way a job must
-// refuse (bad inputs, inputs that change while chosen, targets that cannot take the result, a full
+// refuse (bad inputs, targets that cannot take the result, a full
 // disk, broken libraries, a killed program), each with one error box and every file left as it was.
 
 #include "file_jobs.h"
@@ -179,7 +179,6 @@ struct Refusal {
     QString output; // the name saved to; none if the job never asks
     QString error; // the one error box's prompt; "%D" stands for the folder
     std::function<void(const QString &)> prepare = {}; // given the folder, before the snapshot
-    std::function<void(const QString &)> whileChoosing = {};
     QString library = {}; // a library file to use instead of the real one
 };
 
@@ -195,13 +194,9 @@ protected:
                 writeFile(input, *each.content);
             if (each.prepare)
                 each.prepare(folder);
-            auto before = snapshot(folder);
+            const auto before = snapshot(folder);
             seen.clear();
             dialog.answers = { input, each.output.isEmpty() ? QString() : folder + '/' + each.output };
-            dialog.whileChoosing = [&] {
-                if (each.whileChoosing)
-                    each.whileChoosing(folder), before = snapshot(folder);
-            };
             std::optional<ConversionLibrary> other;
             if (!each.library.isEmpty())
                 other.emplace(QString(each.library).replace("%D", folder));
@@ -238,8 +233,6 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
         };
     };
     const QString invalid = " non contiene dati Mime64 validi.", failing = FAILING_LIBRARY;
-    const auto folder
-        = [](const char *name) { return [=](const QString &f) { ::mkdir(local(f + '/' + name), 0755); }; };
     // clang-format off
     std::vector<Refusal> cases = {
         { "stray characters", DecifraFileMime64, "a.m64", "Zm9v@@@@\r\n", {}, "1002: Il file %D/a.m64" + invalid },
@@ -252,23 +245,19 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
         { "read-only beside", ConvertiFileMime64, "e.txt", "foobar", {}, osError(EACCES),
           [](const QString &f) { writeFile(f + "/e.txt.m64", "vecchio"), ::chmod(local(f + "/e.txt.m64"), 0444); } },
         { "folder beside", ConvertiFileMime64, "f.txt", "x", {}, notOrdinary("f.txt.m64", "è una cartella"),
-          folder("f.txt.m64") },
+          [](const QString &f) { ::mkdir(local(f + "/f.txt.m64"), 0755); } },
         { "link beside", ConvertiFilePrintable, "g.txt", "x", {}, notOrdinary("g.txt.ptb", "è un collegamento simbolico"),
           [](const QString &f) { ::symlink("altrove", local(f + "/g.txt.ptb")); } },
         { "FIFO saved", DecifraFileMime64, "d.m64", "Zm9v", "fifo", notOrdinary("fifo", "è una pipe (FIFO)"),
           make("fifo", S_IFIFO | 0644) },
-        { "vanished while chosen", DecifraFilePrintable, "h.ptb", "x", {}, osError(ENOENT), {},
-          [](const QString &f) { ::unlink(local(f + "/h.ptb")); } },
-        { "a folder once chosen", ConvertiFileMime64, "i.bin", "x", {}, notOrdinary("i.bin", "è una cartella"), {},
-          [=](const QString &f) { ::unlink(local(f + "/i.bin")), folder("i.bin")(f); } },
         { "no library", ConvertiFileMime64, "j.txt", "x", {}, "1006: Impossibile caricare la libreria di conversione "
-          "%D/manca.so: %D/manca.so: cannot open shared object file: No such file or directory", {}, {}, "%D/manca.so" },
+          "%D/manca.so: %D/manca.so: cannot open shared object file: No such file or directory", {}, "%D/manca.so" },
         { "failing library", ConvertiFileMime64, "j.txt", "x", {}, "1008: La funzione ConvertiMime64 della libreria di "
           "conversione non ha restituito alcun risultato (memoria insufficiente o risultato oltre 2147483647 byte).",
-          {}, {}, failing },
-        { "failing decoder", DecifraFileMime64, "k.m64", "Zm9v", {}, osError(ENOMEM), {}, {}, failing },
+          {}, failing },
+        { "failing decoder", DecifraFileMime64, "k.m64", "Zm9v", {}, osError(ENOMEM), {}, failing },
         { "lacking", DecifraFilePrintable, "l.ptb", "x", {},
-          "1007: La funzione DecifraPrintable non si trova nella libreria di conversione " + failing + ".", {}, {}, failing },
+          "1007: La funzione DecifraPrintable non si trova nella libreria di conversione " + failing + ".", {}, failing },
     };
     if (::geteuid() == 0) // a device of our own: never the machine's /dev/null
         cases.push_back({ "device saved", DecifraFileMime64, "d.m64", "Zm9v", "nullo",

@@ -43,15 +43,12 @@ public:
     {
     }
     std::deque<QString> answers;
-    std::function<void()> whileChoosing; // runs as the person chooses, e.g. to change the file
 
     QString show(const FileRequest &request, FileRequestKind kind) override
     {
         m_seen.push_back(QString(kind == FileRequestKind::Open ? "open|" : "save|") + request.dialogTitle + '|'
                          + request.filter + '|' + QString::number(request.flags) + (request.cancelError ? "" : "|?")
                          + request.fileName);
-        if (whileChoosing)
-            std::exchange(whileChoosing, {})();
         const QString answer = answers.empty() ? QString() : answers.front();
         if (!answers.empty())
             answers.pop_front();
