@@ -26,7 +26,7 @@ std::string taken(Testo text)
 }
 
 // The scalar count and bytes, every path agreeing.
-cases::EveryPath onEveryPath(cases::Op op, const std::string &input, std::size_t capacity = 0)
+cases::EveryPath onPaths(cases::Op op, const std::string &input, std::size_t capacity = 0)
 {
     const cases::EveryPath got = cases::onEveryPath(op, input, capacity);
     FUZZ_CHECK(got.differs == nullptr);
@@ -39,17 +39,17 @@ cases::EveryPath onEveryPath(cases::Op op, const std::string &input, std::size_t
 void mime64(const std::string &input)
 {
     const std::size_t size = input.size(), padding = (3 - size % 3) % 3;
-    const std::string single = onEveryPath(cases::Op::Mime64, input).bytes;
-    const std::string text = onEveryPath(cases::Op::Mime64Wrapped, input).bytes;
+    const std::string single = onPaths(cases::Op::Mime64, input).bytes;
+    const std::string text = onPaths(cases::Op::Mime64Wrapped, input).bytes;
     FUZZ_CHECK(text == cases::wrapped(single) && single.size() == (size + 2) / 3 * 4);
     FUZZ_CHECK(single.find('=') == (padding ? single.size() - padding : std::string::npos));
-    const cases::EveryPath back = onEveryPath(cases::Op::Unmime64, text, size);
+    const cases::EveryPath back = onPaths(cases::Op::Unmime64, text, size);
     FUZZ_CHECK(back.count == std::int64_t(size) && back.bytes == input);
-    FUZZ_CHECK(size == 0 || onEveryPath(cases::Op::Unmime64, single, size - 1).count == kTooSmall);
+    FUZZ_CHECK(size == 0 || onPaths(cases::Op::Unmime64, single, size - 1).count == kTooSmall);
     FUZZ_CHECK(taken(ConvertiMime64(reinterpret_cast<const uint8_t *>(input.data()), int32_t(size), 1)) == text);
-    const std::int64_t count = onEveryPath(cases::Op::Unmime64, input, size).count;
+    const std::int64_t count = onPaths(cases::Op::Unmime64, input, size).count;
     const std::int64_t capacity = std::max<std::int64_t>(0, count + (size ? int8_t(input[0]) : 0));
-    const std::int64_t atCapacity = onEveryPath(cases::Op::Unmime64, input, std::size_t(capacity)).count;
+    const std::int64_t atCapacity = onPaths(cases::Op::Unmime64, input, std::size_t(capacity)).count;
     FUZZ_CHECK(atCapacity == (count < 0 || capacity >= count ? count : kTooSmall) && count >= kMalformed);
     std::string buffer(std::size_t(capacity), '\0');
     const Testo in = AllocaTesto(input.data(), int32_t(size));
@@ -60,7 +60,7 @@ void mime64(const std::string &input)
 // Encoded keeping the format rules, or decoded; the C ABI agreeing.
 std::string printable(const std::string &input, bool encode)
 {
-    const std::string output = onEveryPath(encode ? cases::Op::Printable : cases::Op::Unprintable, input).bytes;
+    const std::string output = onPaths(encode ? cases::Op::Printable : cases::Op::Unprintable, input).bytes;
     const Testo text = AllocaTesto(input.data(), int32_t(input.size()));
     FUZZ_CHECK(taken(encode ? ConvertiPrintable(text) : DecifraPrintable(text)) == output);
     FUZZ_CHECK(!encode || cases::printableFault(input, output).empty());
