@@ -1,6 +1,5 @@
-// Each input as bytes to encode and as text to decode, in both codecs, on
-// every codec path this CPU runs: every path gives the scalar answer, the
-// contract holds, the C ABI agrees.
+// Each input as bytes to encode and as text to decode, in both codecs, on every codec path this CPU
+// runs: every path gives the scalar answer, the contract holds, the C ABI agrees.
 
 #include "codec.h"
 #include "codec_cases.h"
@@ -27,44 +26,30 @@ std::string taken(Testo text)
 }
 
 // The scalar count and bytes, every path agreeing.
-template <class Kernel>
-cases::EveryPath onEveryPath(const std::string &input, std::size_t room, bool whole, Kernel kernel)
+cases::EveryPath onPaths(cases::Op op, const std::string &input, std::size_t capacity = 0)
 {
-    const cases::EveryPath got = cases::onEveryPath(supportedCodecs(), input, room, whole, kernel);
+    const cases::EveryPath got = cases::onEveryPath(op, input, capacity);
     FUZZ_CHECK(got.differs == nullptr);
     return got;
 }
 
-cases::EveryPath unmime64(const std::string &text, std::size_t capacity)
-{
-    return onEveryPath(text, capacity, true, [&](const Codec &c, const char *in, char *out) {
-        return c.mime64Decode(in, text.size(), reinterpret_cast<uint8_t *>(out), capacity);
-    });
-}
-
-// Both layouts, the wrapped one the single line in lines of 76 each ending
-// CR LF, exactly the padding needed, decoding back with exactly the room
-// and not one byte less; the input as text decoded at a room its first byte
-// picks near the count.
+// Both layouts, the wrapped one the single line in lines of 76 each ending CR LF, exactly the padding
+// needed, decoding back with exactly the room and not one byte less; the input as text decoded at a
+// room its first byte picks near the count.
 void mime64(const std::string &input)
 {
-    const std::size_t size = input.size();
-    std::string text[2];
-    for (const Mime64Layout layout : { Mime64Layout::SingleLine, Mime64Layout::Wrapped })
-        text[layout == Mime64Layout::Wrapped]
-            = onEveryPath(input, mime64EncodedSize(size, layout), true, [&](const Codec &c, const char *in, char *out) {
-                  return c.mime64Encode(reinterpret_cast<const uint8_t *>(in), size, out, layout), std::int64_t(0);
-              }).bytes;
-    const std::size_t padding = (3 - size % 3) % 3;
-    FUZZ_CHECK(text[1] == cases::wrapped(text[0]) && text[0].size() == (size + 2) / 3 * 4);
-    FUZZ_CHECK(text[0].find('=') == (padding ? text[0].size() - padding : std::string::npos));
-    const cases::EveryPath back = unmime64(text[1], size);
+    const std::size_t size = input.size(), padding = (3 - size % 3) % 3;
+    const std::string single = onPaths(cases::Op::Mime64, input).bytes;
+    const std::string text = onPaths(cases::Op::Mime64Wrapped, input).bytes;
+    FUZZ_CHECK(text == cases::wrapped(single) && single.size() == (size + 2) / 3 * 4);
+    FUZZ_CHECK(single.find('=') == (padding ? single.size() - padding : std::string::npos));
+    const cases::EveryPath back = onPaths(cases::Op::Unmime64, text, size);
     FUZZ_CHECK(back.count == std::int64_t(size) && back.bytes == input);
-    FUZZ_CHECK(size == 0 || unmime64(text[0], size - 1).count == kTooSmall);
-    FUZZ_CHECK(taken(ConvertiMime64(reinterpret_cast<const uint8_t *>(input.data()), int32_t(size), 1)) == text[1]);
-    const std::int64_t count = unmime64(input, size).count;
+    FUZZ_CHECK(size == 0 || onPaths(cases::Op::Unmime64, single, size - 1).count == kTooSmall);
+    FUZZ_CHECK(taken(ConvertiMime64(reinterpret_cast<const uint8_t *>(input.data()), int32_t(size), 1)) == text);
+    const std::int64_t count = onPaths(cases::Op::Unmime64, input, size).count;
     const std::int64_t capacity = std::max<std::int64_t>(0, count + (size ? int8_t(input[0]) : 0));
-    const std::int64_t atCapacity = unmime64(input, std::size_t(capacity)).count;
+    const std::int64_t atCapacity = onPaths(cases::Op::Unmime64, input, std::size_t(capacity)).count;
     FUZZ_CHECK(atCapacity == (count < 0 || capacity >= count ? count : kTooSmall) && count >= kMalformed);
     std::string buffer(std::size_t(capacity), '\0');
     const Testo in = AllocaTesto(input.data(), int32_t(size));
@@ -75,11 +60,7 @@ void mime64(const std::string &input)
 // Encoded keeping the format rules, or decoded; the C ABI agreeing.
 std::string printable(const std::string &input, bool encode)
 {
-    const std::size_t room = encode ? printableEncodedBound(input.size()) : input.size();
-    const std::string output = onEveryPath(input, room, false, [&](const Codec &c, const char *in, char *out) {
-                                   return std::int64_t(encode ? c.printableEncode(in, input.size(), out)
-                                                              : c.printableDecode(in, input.size(), out));
-                               }).bytes;
+    const std::string output = onPaths(encode ? cases::Op::Printable : cases::Op::Unprintable, input).bytes;
     const Testo text = AllocaTesto(input.data(), int32_t(input.size()));
     FUZZ_CHECK(taken(encode ? ConvertiPrintable(text) : DecifraPrintable(text)) == output);
     FUZZ_CHECK(!encode || cases::printableFault(input, output).empty());

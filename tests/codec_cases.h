@@ -2,6 +2,8 @@
 // Generated inputs, a format checker written from the rules alone and a
 // runner over every codec path, for the library tests, fuzzer and benchmarks.
 
+#include "codec.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -55,10 +57,9 @@ inline std::string italianProse(std::size_t bytes, std::uint64_t seed)
     return out;
 }
 
-// The first fault of our encoder's output against the quoted-printable
-// rules, or "": literals only for 33..126 but '=' and for blanks not ending a
-// line, else "=XY" in upper case; lines of at most 76; a soft break only on a
-// full line, in the style of the first line break.
+// The first fault of our encoder's output against the quoted-printable rules, or "": literals only
+// for 33..126 but '=' and for blanks not ending a line, else "=XY" in upper case; lines of at most
+// 76; a soft break only on a full line, in the style of the first line break.
 inline std::string printableFault(std::string_view plain, std::string_view text)
 {
     const std::size_t lf = plain.find('\n');
@@ -102,31 +103,47 @@ inline std::string wrapped(std::string_view single)
     return out;
 }
 
-// kernel(codec, in, out) -> count on each of codec.h's paths, the input in an
-// exact heap block, the room followed by guard bytes: the scalar count and
-// bytes (the whole room when `whole`, else the counted ones), and the first
-// path that differs from them or goes past its room.
+// One operation on each of codec.h's paths, the input in an exact heap block,
+// the room (a decoder's capacity, else what the encoder needs) followed by
+// guard bytes: the scalar count and bytes, and the first path that differs
+// from them, in the count or in the room the answer may use, or goes past it.
+enum class Op { Mime64, Mime64Wrapped, Unmime64, Printable, Unprintable };
 struct EveryPath {
     std::int64_t count;
     std::string bytes;
     const char *differs;
+    bool operator==(const EveryPath &) const = default;
 };
-template <class Codecs, class Kernel>
-EveryPath onEveryPath(Codecs paths, const std::string &input, std::size_t room, bool whole, Kernel kernel)
+inline EveryPath onEveryPath(Op op, const std::string &input, std::size_t capacity = 0)
 {
+    const std::size_t n = input.size();
+    const bool printable = op == Op::Printable || op == Op::Unprintable;
+    const auto layout = op == Op::Mime64 ? Mime64Layout::SingleLine : Mime64Layout::Wrapped;
+    const std::size_t room = op == Op::Unmime64 ? capacity
+        : printable                             ? (op == Op::Printable ? printableEncodedBound(n) : n)
+                                                : mime64EncodedSize(n, layout);
+    const auto run = [&](const Codec &c, const char *in, char *out) {
+        if (printable)
+            return std::int64_t(op == Op::Printable ? c.printableEncode(in, n, out) : c.printableDecode(in, n, out));
+        if (op == Op::Unmime64)
+            return c.mime64Decode(in, n, reinterpret_cast<std::uint8_t *>(out), room);
+        return c.mime64Encode(reinterpret_cast<const std::uint8_t *>(in), n, out, layout), std::int64_t(0);
+    };
     EveryPath scalar {};
-    for (const auto *codec : paths) {
-        const std::unique_ptr<char[]> in(new char[input.size()]);
-        std::memcpy(in.get(), input.data(), input.size());
+    for (const Codec *codec : supportedCodecs()) {
+        const std::unique_ptr<char[]> in(new char[n]);
+        std::memcpy(in.get(), input.data(), n);
         std::string out(room + 64, '\xA5');
-        const std::int64_t count = kernel(*codec, in.get(), out.data());
+        const std::int64_t count = run(*codec, in.get(), out.data());
         const bool past = count > std::int64_t(room) || out.find_first_not_of('\xA5', room) != out.npos;
-        out.resize(whole ? room : static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
-        if (codec == paths[0])
+        out.resize(printable ? std::size_t(std::max<std::int64_t>(count, 0)) : room);
+        if (codec == supportedCodecs()[0])
             scalar = { count, out, nullptr };
         if (!scalar.differs && (past || count != scalar.count || out != scalar.bytes))
             scalar.differs = codec->name;
     }
+    if (op == Op::Unmime64) // compared in all the room, answered as far as counted
+        scalar.bytes.resize(std::size_t(std::max<std::int64_t>(scalar.count, 0)));
     return scalar;
 }
 

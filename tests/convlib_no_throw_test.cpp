@@ -1,7 +1,8 @@
 // One exported function, named on the command line, called first thing in a
 // fresh process (the path is chosen on the first call) while operator new
 // throws: an exception let out would end in std::terminate. The answer must
-// be the usual one or that for a failed allocation.
+// be the usual one or that for a failed allocation. No new returns memory,
+// so the usual operator delete never frees any.
 
 #include "dravolin.h"
 
@@ -11,12 +12,6 @@
 void *operator new(std::size_t)
 {
     throw std::bad_alloc();
-}
-void operator delete(void *) noexcept
-{
-}
-void operator delete(void *, std::size_t) noexcept
-{
 }
 
 static bool emptyOrNull(Testo text)
