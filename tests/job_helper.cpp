@@ -1,8 +1,7 @@
-// Runs pieces of the jobs for tests that watch from outside:
-//   job_helper replace TARGET SIZE [pause|named]: replaces TARGET with SIZE bytes as the jobs do;
-//     pause stops halfway through the write, says "paused" and waits to be killed; named goes
-//     through a named temporary, as where a file system refuses unnamed ones;
-//   job_helper encode FILE: the Mime64 encoding job on FILE, the library found as the program finds it.
+// Pieces of the jobs for tests that watch from outside. "replace TARGET SIZE [pause|named]" replaces
+// TARGET with SIZE bytes as the jobs do: pause stops halfway, says "paused" and waits to be killed;
+// named goes through a named temporary. "encode FILE" runs the Mime64 encoding job on FILE, with the
+// library found as the program finds it.
 
 #include "file_jobs.h"
 #include "job_errors.h"

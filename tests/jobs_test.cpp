@@ -45,8 +45,7 @@ class Jobs : public ::testing::Test {
 protected:
     QString path(const QString &name) const { return dir.filePath(name); }
 
-    // Runs job over input, answering a save request with output; returns the boxes and requests seen
-    // since the last clear.
+    // Runs job over input, answering a save request with output; returns what the person saw.
     Seen run(const FileJob &job, const QString &input, const QString &output = {}, WorkRunner *by = nullptr,
              bool clear = true)
     {
@@ -56,7 +55,6 @@ protected:
         JobRunner(dialog, messages, by ? *by : work, library).run(job);
         return seen;
     }
-    QString lastBox() const { return seen.empty() ? QString() : seen.back(); }
 
     QTemporaryDir dir;
     Seen seen;
@@ -74,7 +72,7 @@ TEST_F(Jobs, EveryByteAndEveryTextComesBackThroughBothPairsOfJobs)
         SCOPED_TRACE(content.substr(0, 20));
         writeFile(path("dati.bin"), content);
         run(ConvertiFileMime64, path("dati.bin"));
-        EXPECT_THAT(lastBox(), BeginsWith("64|Conversione|"));
+        EXPECT_THAT(seen.back(), BeginsWith("64|Conversione|"));
         run(DecifraFileMime64, path("dati.bin.m64"), path("mime64.out"));
         EXPECT_EQ(readFile(path("mime64.out")), content);
         run(ConvertiFilePrintable, path("dati.bin"));
@@ -153,7 +151,7 @@ TEST_F(Jobs, StoppingAtAnyStepLeavesTheFolderAsItWasAndSaysNothing)
     StopAt late(WorkStep::Writing, true);
     run(DecifraFileMime64, path("b.m64"), path("b.out"), &late);
     EXPECT_EQ(readFile(path("b.out")), "foobar");
-    EXPECT_THAT(lastBox(), BeginsWith("64|"));
+    EXPECT_THAT(seen.back(), BeginsWith("64|"));
 }
 
 // Type, mode, inode, size and bytes of everything in folder: all a refusal must leave as it was.

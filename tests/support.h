@@ -25,7 +25,6 @@ inline void PrintTo(const QString &text, std::ostream *out)
     *out << '"' << text.toStdString() << '"';
 }
 
-// A QString that begins with prefix.
 MATCHER_P(BeginsWith, prefix, "begins with \"" + QString(prefix).toStdString() + '"')
 {
     return arg.startsWith(prefix);

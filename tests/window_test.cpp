@@ -1,9 +1,12 @@
 // The window as a person meets it: its layout, tab order and every text it shows, written out here
 // once, compared with what the running window and its jobs show; keys, the typed text, drops, files
-// named at start-up; jobs at work off the window's thread; the real Qt dialogs behind it.
+// named at start-up; jobs at work off the window's thread; the real Qt dialogs behind it. Its main
+// runs them, and the job tests, headless with Qt's Italian texts; the file dialog's saved state and
+// Qt's runtime files go to a folder of our own.
 
 #include "conversion_library.h"
 #include "frm_main.h"
+#include "italian_translations.h"
 #include "os_files.h"
 #include "printable_text_box.h"
 #include "qt_file_dialog.h"
@@ -319,3 +322,17 @@ TEST(QtSeams, TheRealBoxesAndFileDialogShowTheirTextsAndGiveTheAnswer)
 }
 
 } // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
+    QApplication application(argc, argv);
+    installItalianTranslations(application);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
