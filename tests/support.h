@@ -13,11 +13,9 @@
 #include <gmock/gmock.h>
 
 #include <deque>
-#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 inline void PrintTo(const QString &text, std::ostream *out)
