@@ -16,13 +16,13 @@ public:
     // has returned, so that the program the file came from is not kept waiting.
     FileDrop(QPushButton *button, std::function<bool()> accepting, std::function<void(const QString &)> dropped);
 
-    // The one ordinary local file that data carries, or an empty path.
-    static QString droppedFile(const QMimeData *data);
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The one ordinary local file that data carries, or an empty path.
+    static QString droppedFile(const QMimeData *data);
+
     QPushButton *m_button;
     std::function<bool()> m_accepting;
     std::function<void(const QString &)> m_dropped;

@@ -102,7 +102,6 @@ LibraryText ConversionLibrary::own(char *text, const char *producer)
         throw jobFailure(JobFailure::NoResult, QString::fromLatin1(producer));
     const std::int32_t length = m_functions.lunghezzaTesto(text);
     LibraryText owned(text, length < 0 ? 0 : static_cast<std::size_t>(length), m_functions.liberaTesto);
-
     if (length < 0)
         throw jobFailure(JobFailure::NoResult, QString::fromLatin1(producer));
     return owned;

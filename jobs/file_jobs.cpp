@@ -20,6 +20,18 @@ std::uint64_t largestMime64Input()
     return n;
 }
 
+// The five settings a file request always gives, in their order.
+FileRequest fileRequest(Text filter, int flags, Text title)
+{
+    FileRequest request;
+    request.cancelError = true;
+    request.filter = text(filter);
+    request.flags = flags;
+    request.dialogTitle = text(title);
+    request.fileName = QString();
+    return request;
+}
+
 } // namespace
 
 const FileJob ConvertiFileMime64 = {
@@ -67,6 +79,16 @@ const FileJob DecifraFilePrintable = {
     .doneWords = Text::PrintableDecodedWords,
 };
 
+void DirectWorkRunner::run(const QString &, const std::function<void(WorkProgress &)> &work)
+{
+    class Unwatched : public WorkProgress {
+        void begin(WorkStep) override { }
+        void advance(std::uint64_t, std::uint64_t) override { }
+        void stopIfCancelled() override { }
+    } progress;
+    work(progress);
+}
+
 void RipristinaCartella()
 {
     // Failure is harmless: every path a job uses is a full path.
@@ -77,17 +99,6 @@ bool JobRunner::confirmed(const FileJob &job)
 {
     return m_messages.show(text(job.confirmPrompt), MessageStyle::YesNoQuestion, text(job.confirmTitle))
         != MessageAnswer::No;
-}
-
-QString JobRunner::requestInput(const FileJob &job)
-{
-    FileRequest request;
-    request.cancelError = true;
-    request.filter = text(job.inputFilter);
-    request.flags = kOpenFlags;
-    request.dialogTitle = text(job.inputTitle);
-    request.fileName = QString();
-    return m_dialog.show(request, FileRequestKind::Open);
 }
 
 template <typename Room>
@@ -140,7 +151,9 @@ Bytes JobRunner::readAndConvert(const FileJob &job, const QString &input, WorkPr
 void JobRunner::run(const FileJob &job, const QString &givenInput)
 {
     runJob(m_messages, [&] {
-        const QString input = givenInput.isEmpty() ? requestInput(job) : givenInput;
+        const QString input = givenInput.isEmpty()
+            ? m_dialog.show(fileRequest(job.inputFilter, kOpenFlags, job.inputTitle), FileRequestKind::Open)
+            : givenInput;
         RipristinaCartella();
         m_library.require(job.conversion);
         const QString title = text(job.confirmTitle);
@@ -158,13 +171,7 @@ void JobRunner::run(const FileJob &job, const QString &givenInput)
             });
         } else {
             m_work.run(title, [&](WorkProgress &progress) { result = readAndConvert(job, input, progress); });
-            FileRequest request;
-            request.cancelError = true;
-            request.filter = text(Text::SaveFilter);
-            request.flags = kSaveFlags;
-            request.dialogTitle = text(Text::SaveTitle);
-            request.fileName = QString();
-            output = m_dialog.show(request, FileRequestKind::Save);
+            output = m_dialog.show(fileRequest(Text::SaveFilter, kSaveFlags, Text::SaveTitle), FileRequestKind::Save);
             m_work.run(title, write);
         }
         result = {};

@@ -61,8 +61,8 @@ public:
     std::optional<QString> printableFormOfTyped(const QString &typed);
 
 private:
-    QString requestInput(const FileJob &job);
-    // Reads input whole into what room(size) gives, refusing what the job cannot take.
+    // Reads input whole into what room(size) gives, refusing what the job cannot take; the
+    // conversion's step begins as it returns, since the caller converts straight away.
     template <typename Room> auto read(const FileJob &job, const QString &input, WorkProgress &progress, Room room);
     Bytes readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress);
 

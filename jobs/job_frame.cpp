@@ -34,13 +34,3 @@ void runJob(MessageBoxes &messages, const std::function<void()> &job)
         show(messages, jobFailure(JobFailure::Unexpected, QStringLiteral("?")));
     }
 }
-
-void DirectWorkRunner::run(const QString &, const std::function<void(WorkProgress &)> &work)
-{
-    class Unwatched : public WorkProgress {
-        void begin(WorkStep) override { }
-        void advance(std::uint64_t, std::uint64_t) override { }
-        void stopIfCancelled() override { }
-    } progress;
-    work(progress);
-}

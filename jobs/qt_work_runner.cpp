@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -97,13 +98,13 @@ void QtWorkRunner::run(const QString &title, const std::function<void(WorkProgre
     m_cancelled = false;
     Progress progress(m_cancelled);
     std::exception_ptr failure;
-    QThread *worker = QThread::create([&] {
+    const std::unique_ptr<QThread> worker(QThread::create([&] {
         try {
             work(progress);
         } catch (...) {
             failure = std::current_exception();
         }
-    });
+    }));
 
     // Made now but shown only by our own clock: its own timing and its resets would make it
     // appear early or late, or flash between steps.
@@ -116,21 +117,19 @@ void QtWorkRunner::run(const QString &title, const std::function<void(WorkProgre
     dialog.setAutoReset(false);
     dialog.setAutoClose(false);
     dialog.setMinimumDuration(std::numeric_limits<int>::max());
-    dialog.hide();
     QObject::connect(&dialog, &QProgressDialog::canceled, [this] { cancel(); });
 
     bool shown = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] { showProgress(dialog, progress, shown); });
     QEventLoop loop;
-    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
 
     QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     poll.start(kPollMilliseconds);
     worker->start();
     loop.exec();
     worker->wait();
-    delete worker;
     QGuiApplication::restoreOverrideCursor();
     if (failure)
         std::rethrow_exception(failure);

@@ -23,7 +23,6 @@
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
