@@ -4,6 +4,7 @@
 
 #include "codec.h"
 #include "codec_paths.h"
+#include "path_choice.h"
 
 #include <cpuid.h>
 
@@ -41,40 +42,59 @@ const Codec *supportedPath(const char *name)
     return nullptr;
 }
 
-// Preferred paths of one operation, best first; scalar always runs.
+const Codec &supportedOrScalar(const char *name)
+{
+    const Codec *codec = supportedPath(name);
+    return codec ? *codec : scalarCodec();
+}
+
+// Preferred paths of each operation, best first; a path the CPU lacks is
+// skipped, and scalar always runs.
 struct Preference {
     const char *mime64[3];
     const char *printable[3];
 };
 
-// AMD family 19h (Zen 3 and Zen 4) is where we measured: Zen 4 runs the
-// AVX-512 base64 kernels at half the AVX2 speed, while its AVX-512
-// quoted-printable kernels are level or ahead; Zen 3 has AVX2 only.
-constexpr Preference kAmdFamily19 = { { "avx2", "avx512", "scalar" }, { "avx512", "avx2", "scalar" } };
-// A CPU nobody measured takes the same, the choice that loses least when
-// wrong: the one AVX-512 base64 measurement lost half against AVX2, while
-// no measurement showed AVX-512 quoted-printable behind.
-constexpr Preference kUnmeasured = kAmdFamily19;
+constexpr Preference kWideFirst = { { "avx2", "avx512", "scalar" }, { "avx2", "avx512", "scalar" } };
 
-bool isAmdFamily19()
+// The CPUs we measured. AMD family 19h (Zen 3, Zen 4): Zen 4 runs the
+// AVX-512 base64 kernels at half the AVX2 speed, and only the AVX2
+// quoted-printable kernels widen whole blocks per shuffle.
+struct MeasuredCpu {
+    CpuVendor vendor;
+    unsigned family;
+    Preference preference;
+};
+constexpr MeasuredCpu kMeasured[] = {
+    { CpuVendor::Amd, 0x19, kWideFirst },
+};
+// A CPU nobody measured takes the choice that loses least when wrong.
+constexpr Preference kUnmeasured = kWideFirst;
+
+const Preference &preferenceFor(const CpuFacts &cpu)
 {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx))
-        return false;
-    const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163; // "AuthenticAMD"
-    if (!amd || !__get_cpuid(1, &eax, &ebx, &ecx, &edx))
-        return false;
-    const unsigned baseFamily = (eax >> 8) & 0xF;
-    const unsigned family = baseFamily == 0xF ? baseFamily + ((eax >> 20) & 0xFF) : baseFamily;
-    return family == 0x19;
+    for (const MeasuredCpu &row : kMeasured)
+        if (row.vendor == cpu.vendor && row.family == cpu.family)
+            return row.preference;
+    return kUnmeasured;
 }
 
-const Codec &firstSupported(const char *const (&names)[3])
+bool hasPath(const CpuFacts &cpu, const char *name)
 {
-    for (const char *name : names)
-        if (const Codec *codec = supportedPath(name))
-            return *codec;
-    return scalarCodec();
+    if (std::strcmp(name, "avx512") == 0)
+        return cpu.avx512;
+    if (std::strcmp(name, "avx2") == 0)
+        return cpu.avx2;
+    return std::strcmp(name, "scalar") == 0;
+}
+
+CpuVendor vendorOf(unsigned ebx, unsigned ecx, unsigned edx)
+{
+    if (ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163) // "AuthenticAMD"
+        return CpuVendor::Amd;
+    if (ebx == 0x756e6547 && edx == 0x49656e69 && ecx == 0x6c65746e) // "GenuineIntel"
+        return CpuVendor::Intel;
+    return CpuVendor::Other;
 }
 
 Codec chooseKernels()
@@ -82,14 +102,43 @@ Codec chooseKernels()
     if (const char *forced = std::getenv("DRAVOLIN_CODEC"))
         if (const Codec *codec = supportedPath(forced))
             return *codec;
-    const Preference &preference = isAmdFamily19() ? kAmdFamily19 : kUnmeasured;
-    const Codec &mime64 = firstSupported(preference.mime64);
-    const Codec &printable = firstSupported(preference.printable);
-    const char *name = &mime64 == &printable ? mime64.name : "mixed";
-    return { name, mime64.mime64Encode, mime64.mime64Decode, printable.printableEncode, printable.printableDecode };
+    const CpuFacts cpu = thisCpu();
+    const Codec &mime64Encode = supportedOrScalar(preferredPath(Operation::Mime64Encode, cpu));
+    const Codec &mime64Decode = supportedOrScalar(preferredPath(Operation::Mime64Decode, cpu));
+    const Codec &printableEncode = supportedOrScalar(preferredPath(Operation::PrintableEncode, cpu));
+    const Codec &printableDecode = supportedOrScalar(preferredPath(Operation::PrintableDecode, cpu));
+    const bool one
+        = &mime64Encode == &mime64Decode && &mime64Decode == &printableEncode && &printableEncode == &printableDecode;
+    return { one ? mime64Encode.name : "mixed", mime64Encode.mime64Encode, mime64Decode.mime64Decode,
+             printableEncode.printableEncode, printableDecode.printableDecode };
 }
 
 } // namespace
+
+const char *preferredPath(Operation operation, const CpuFacts &cpu)
+{
+    const Preference &preference = preferenceFor(cpu);
+    const bool mime64 = operation == Operation::Mime64Encode || operation == Operation::Mime64Decode;
+    for (const char *name : mime64 ? preference.mime64 : preference.printable)
+        if (hasPath(cpu, name))
+            return name;
+    return "scalar";
+}
+
+CpuFacts thisCpu()
+{
+    CpuFacts cpu;
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx))
+        cpu.vendor = vendorOf(ebx, ecx, edx);
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        const unsigned baseFamily = (eax >> 8) & 0xF;
+        cpu.family = baseFamily == 0xF ? baseFamily + ((eax >> 20) & 0xFF) : baseFamily;
+    }
+    cpu.avx2 = supportedPath("avx2") != nullptr;
+    cpu.avx512 = supportedPath("avx512") != nullptr;
+    return cpu;
+}
 
 std::span<const Codec *const> supportedCodecs()
 {
