@@ -28,11 +28,11 @@ check "libdravolin1 holds the library; libdravolin-dev the header, the link and 
   "$(contents libdravolin1) / $(contents libdravolin-dev)" \
   "$ma/libdravolin.so.1 $ma/libdravolin.so.1.0.0 / include/dravolin.h $ma/libdravolin.so $ma/pkgconfig/dravolin.pc"
 fields() { dpkg-deb -f "$(deb "$1")" Depends Recommends | sed 's/ (>=[^)]*)//g' | xargs; }
-check "dravolin needs this libdravolin1 (loaded at run time), Qt 6 and the C and C++ runtimes" same "$(fields dravolin)" \
+check "dravolin needs this libdravolin1 (it loads it), Qt 6, the C and C++ runtimes" same "$(fields dravolin)" \
   "Depends: libdravolin1 (= $version), libc6, libgcc-s1, libqt6core6, libqt6gui6, libqt6widgets6, libstdc++6\
- Recommends: shared-mime-info"
+ Recommends: qt6-translations-l10n, shared-mime-info"
 # The symbols file lists the C ABI: the library exports it and nothing else.
-check "the library exports exactly the symbols file" same "$(nm -D --defined-only "$so.1.0.0" | awk '{print $3}' | sort)" \
+check "the library exports exactly the symbols file" same "$(nm -D --defined-only "$so.1.0.0" | awk '{print $3}')" \
   "$(sed -n 's/^ \(.*\)@Base .*/\1/p' "$source/debian/libdravolin1.symbols" | sort)"
 # The packages together, less Debian's documents, lay out what `cmake --install` does.
 layout=$(printf '%s\n' bin/dravolin include/dravolin.h LIBDIR/libdravolin.so{,.1,.1.0.0} LIBDIR/pkgconfig/dravolin.pc \
@@ -45,7 +45,7 @@ check "and so does cmake --install" same "$(files "$work/prefix" "$(cache CMAKE_
 
 desktop=$root/usr/share/applications/$id.desktop && entry() { sed -n "s/^$1=//p" "$desktop"; }
 check "the menu entry is valid" desktop-file-validate "$desktop"
-check "it opens one file with the program, under the installed icon" same "$(entry Exec), $(entry Icon)" "dravolin %f, dravolin"
+check "it opens one file with the program, under its icon" same "$(entry Exec), $(entry Icon)" "dravolin %f, dravolin"
 check "AppStream finds nothing to say, even pedantic" same \
   "$(appstreamcli validate-tree --no-net --pedantic --no-color "$root" 2>&1)" "✔ Validation was successful."
 check "groff finds nothing to say of either manual page" same \
