@@ -2,7 +2,8 @@
 # Installs what is missing, checks the formatting, then builds and runs every test headless three
 # ways, warnings as errors in each: the fuzz regressions (clang, libFuzzer),
 # the whole suite under AddressSanitizer and UBSan, and the plain release
-# build last. Stops at the first failure.
+# build last, whose tests include the Debian packages built from the sources
+# and checked. Stops at the first failure.
 set -euo pipefail
 source "$(dirname "$0")/tools/deps.sh"
 install_missing_packages

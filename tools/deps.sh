@@ -10,6 +10,7 @@ dravolin_packages=(
   clang libclang-rt-14-dev
   python3 coreutils strace
   dpkg-dev file desktop-file-utils libxml2-utils
+  build-essential debhelper lintian appstream groff-base
   shared-mime-info xdg-utils libfile-mimeinfo-perl
   clang-format
 )
