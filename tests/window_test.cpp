@@ -23,6 +23,7 @@
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -178,36 +179,48 @@ TEST_F(Window, TypedTextBecomesPrintableInTheReadOnlyLowerBox)
     EXPECT_EQ(window.txtConversione->printableText(), printable);
 }
 
-// Drags data over button and drops it; whether the button took it, looking pressed meanwhile.
-bool drop(QPushButton *button, const QList<QUrl> &urls)
+// Drags urls over button and drops them from a source that offers allowed and, with Shift held,
+// proposes a move; the action the button gives back, or IgnoreAction when it refuses. The button
+// looks pressed while it would take the drop.
+Qt::DropAction drop(QPushButton *button, const QList<QUrl> &urls,
+                    Qt::DropActions allowed = Qt::CopyAction | Qt::MoveAction)
 {
     QMimeData data;
     data.setUrls(urls);
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(QPoint(5, 5), allowed, &data, Qt::LeftButton, Qt::ShiftModifier);
     QCoreApplication::sendEvent(button, &enter);
     EXPECT_EQ(button->isDown(), enter.isAccepted());
-    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent dropped(QPointF(5, 5), allowed, &data, Qt::LeftButton, Qt::ShiftModifier);
     QCoreApplication::sendEvent(button, &dropped);
     EXPECT_FALSE(button->isDown());
     QCoreApplication::processEvents();
-    return enter.isAccepted() && dropped.isAccepted();
+    return enter.isAccepted() && dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction;
 }
 
-TEST_F(Window, OneFileDroppedOnAButtonRunsItsJobOnThatFileAnythingElseIsRefused)
+TEST_F(Window, OneLocalFileDroppedOnAButtonIsCopiedAndRunsItsJobAnythingElseIsRefused)
 {
     for (const JobTexts &job : kJobTexts) {
         writeFile(dir.filePath(job.input), job.content);
         seen.clear();
         messages.answers = { MessageAnswer::Yes };
         dialog.answers = { dir.filePath("uscita") };
-        EXPECT_TRUE(drop(button(job.button), { QUrl::fromLocalFile(dir.filePath(job.input)) }));
+        QUrl url = QUrl::fromLocalFile(dir.filePath(job.input));
+        if (&job == &kJobTexts[1])
+            url.setHost("localhost");
+        EXPECT_EQ(drop(button(job.button), { url }), Qt::CopyAction) << url.toString().toStdString();
         EXPECT_THAT(seen, ElementsAreArray(expected(job, true)));
     }
     seen.clear();
     const QUrl file = QUrl::fromLocalFile(dir.filePath("a.bin"));
-    for (const QList<QUrl> &refused : QList<QList<QUrl>> {
-             {}, { file, file }, { QUrl::fromLocalFile(dir.path()) }, { QUrl("https://example.org/a.m64") } })
-        EXPECT_FALSE(drop(window.cmdDecifra, refused)) << refused.size();
+    // "file://tmp/..." names the host "tmp", though Linux would open its "//tmp/..." as a local path.
+    const QUrl otherHost("file:/" + dir.filePath("a.bin"));
+    for (const QList<QUrl> &refused : QList<QList<QUrl>> { {},
+                                                           { file, file },
+                                                           { QUrl::fromLocalFile(dir.path()) },
+                                                           { QUrl("https://example.org/a.m64") },
+                                                           { otherHost } })
+        EXPECT_EQ(drop(window.cmdConverti, refused), Qt::IgnoreAction) << refused.value(0).toString().toStdString();
+    EXPECT_EQ(drop(window.cmdConverti, { file }, Qt::MoveAction), Qt::IgnoreAction);
     EXPECT_THAT(seen, IsEmpty());
 }
 
@@ -289,7 +302,7 @@ TEST_F(Window, NothingElseStartsWhileAJobWorksAndClosingStopsIt)
     EXPECT_FALSE(window.isVisible());
 }
 
-TEST(QtSeams, TheRealBoxesAndFileDialogShowTheirTextsAndGiveTheAnswer)
+TEST(QtSeams, TheRealBoxesShowTheirTextsAndGiveTheAnswer)
 {
     QStringList shown;
     whenModal([&](QWidget *modal) {
@@ -301,22 +314,129 @@ TEST(QtSeams, TheRealBoxesAndFileDialogShowTheirTextsAndGiveTheAnswer)
     });
     EXPECT_EQ(QtMessageBoxes(nullptr).show("Prima. \rSeconda?", MessageStyle::YesNoQuestion, "Titolo"),
               MessageAnswer::No);
-    QTemporaryDir dir;
-    writeFile(dir.filePath("dati.ptb"), "x");
-    whenModal([&](QWidget *modal) {
+    EXPECT_THAT(shown, ElementsAre("Titolo", "Prima. \nSeconda?", "Sì", "No"));
+}
+
+// Notes how each file dialog that comes up was built, then has the next of answers answer it: its
+// mode, file mode, title, the filters a person reads, where it starts, whether it asks before
+// overwriting, and whether it is large enough for whole columns.
+void answerFileDialogs(QStringList &shown, std::deque<std::function<void(QFileDialog *)>> answers)
+{
+    whenModal([&shown, answers](QWidget *modal) mutable {
         auto *files = qobject_cast<QFileDialog *>(modal);
-        shown << files->windowTitle() << files->findChild<QComboBox *>("fileTypeCombo")->currentText();
-        shown << QString::number(files->width() >= 600);
-        files->setDirectory(dir.path());
-        files->selectFile("dati.ptb");
-        static_cast<QDialog *>(files)->accept();
+        const QComboBox *filters = files->findChild<QComboBox *>("fileTypeCombo");
+        QStringList described;
+        for (int i = 0; i < filters->count(); ++i)
+            described << filters->itemText(i);
+        shown << QStringList { files->acceptMode() == QFileDialog::AcceptOpen ? "open" : "save",
+                               files->fileMode() == QFileDialog::ExistingFile ? "existing" : "any",
+                               files->windowTitle(),
+                               described.join(';'),
+                               files->directory().path(),
+                               files->testOption(QFileDialog::DontConfirmOverwrite) ? "" : "asks",
+                               files->testOption(QFileDialog::DontUseNativeDialog) ? "qt only" : "",
+                               files->width() >= 600 ? "wide" : "" }
+                     .join('|');
+        const auto answer = answers.front();
+        answers.pop_front();
+        if (!answers.empty())
+            answerFileDialogs(shown, answers);
+        answer(files);
     });
-    const FileRequest request { true, "Codifica Printable (*.ptb)|*.ptb", 4100, "Seleziona", {} };
-    EXPECT_EQ(QtFileDialog(nullptr).show(request, FileRequestKind::Open), dir.filePath("dati.ptb"));
+}
+
+// The window's own dialog takes every setting of each request. The open dialog starts in the home
+// folder, then in the folder of the last input, chosen or dropped; the save dialog in the input's.
+TEST_F(Window, TheRealFileDialogsTakeEachRequestAndStartWhereThePersonWorks)
+{
+    window.setInteraction(window.Dialog, messages);
+    QDir(dir.path()).mkpath("scelti");
+    QDir(dir.path()).mkpath("trascinati");
+    writeFile(dir.filePath("scelti/a.m64"), "Zm9v");
+    writeFile(dir.filePath("trascinati/b.ptb"), "x");
+    QStringList shown;
+    const auto cancel = [](QFileDialog *files) { files->reject(); };
+    answerFileDialogs(shown,
+                      { [&](QFileDialog *files) {
+                           files->setDirectory(dir.filePath("scelti"));
+                           files->selectFile("a.m64");
+                           static_cast<QDialog *>(files)->accept();
+                       },
+                        cancel, cancel, cancel });
+    messages.answers = { MessageAnswer::Yes, MessageAnswer::Yes, MessageAnswer::Yes };
+    window.cmdDecifra->click();
+    drop(window.cmdDecPrintable, { QUrl::fromLocalFile(dir.filePath("trascinati/b.ptb")) });
+    window.cmdConvPrintable->click();
+    const QString save = "save|any|Salva come...|tutti i file (*.*)|";
     EXPECT_THAT(shown,
-                ElementsAre("Titolo", "Prima. \nSeconda?", "Sì", "No", "Seleziona", "Codifica Printable (*.ptb)", "1"));
-    whenModal([](QWidget *modal) { qobject_cast<QDialog *>(modal)->reject(); });
-    EXPECT_THROW(QtFileDialog(nullptr).show(request, FileRequestKind::Save), JobError);
+                ElementsAre("open|existing|Selezionare il file in formato M64 da decodificare...|Codifica M64 "
+                            "(*.m64)|"
+                                + QDir::homePath() + "|asks||wide",
+                            save + dir.filePath("scelti") + "|asks||wide",
+                            save + dir.filePath("trascinati") + "|asks||wide",
+                            "open|existing|Selezione del file da codificare...|File di Testo (*.txt);Pagina "
+                            "HTML;Tutti i file (*.*)|"
+                                + dir.filePath("trascinati") + "|asks||wide"));
+    EXPECT_THAT(seen, SizeIs(3)); // the questions, and no error: the choice reached the job, Cancel ends it silently
+}
+
+// The program as a person starts it from a terminal with no display. Where it must open its window
+// it does so offscreen, names the arguments it leaves alone, and waits.
+TEST(CommandLine, HelpVersionAndBadOptionsNeedNoDisplayFilesOpenTheWindow)
+{
+    struct Row {
+        QStringList arguments;
+        int status; // -1: the window opens and waits
+        QString out, err; // patterns; %D stands for the folder it starts in
+    };
+    const QString refused = "dravolin: %D/%1 non è un file .m64 o .ptb: la finestra si apre senza avviare alcuna "
+                            "conversione.\n",
+                  invalid = "^dravolin: opzione non valida: %1\nPer l'elenco delle opzioni: dravolin --help\n$";
+    const Row rows[] = {
+        { { "--help" },
+          0,
+          "^Uso: dravolin \\[opzioni\\] \\[FILE\\.m64\\|FILE\\.ptb\\.\\.\\.\\]\n(.*\n)*  -v, --version ",
+          "^$" },
+        { { "a.m64", "-h" }, 0, "^Uso: dravolin ", "^$" },
+        { { "--version" }, 0, "^dravolin 1\\.0\\.0\n$", "^$" },
+        { { "-platform", "xcb", "-v" }, 0, "^dravolin 1\\.0\\.0\n$", "^$" },
+        { { "-x", "a.m64" }, 2, "^$", invalid.arg("-x") },
+        { { "-platform", "xcb", "--versione" }, 2, "^$", invalid.arg("--versione") },
+        { { "-style" }, 2, "^$", invalid.arg("-style") },
+        { { "--", "--version", "-x" }, -1, "^$", refused.arg("--version") + refused.arg("-x") },
+        { { "-style", "fusion", "c.txt", "a.m64" }, -1, "^$", refused.arg("c\\.txt") },
+    };
+    QTemporaryDir dir;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.arguments.join(' ').toStdString());
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *display : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            environment.remove(display);
+        if (row.status < 0)
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(dir.path());
+        program.start(DRAVOLIN_PROGRAM, row.arguments);
+        const QRegularExpression err(QString(row.err).replace("%D", QRegularExpression::escape(dir.path())));
+        QString out, errors;
+        if (row.status >= 0) {
+            EXPECT_TRUE(program.waitForFinished(30000));
+            EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(program.exitCode(), row.status);
+        } else {
+            program.setReadChannel(QProcess::StandardError);
+            while (!err.match(errors += program.readAllStandardError()).hasMatch() && program.waitForReadyRead(30000))
+                ;
+            EXPECT_EQ(program.state(), QProcess::Running);
+            program.kill();
+            program.waitForFinished();
+        }
+        out = program.readAllStandardOutput();
+        errors += program.readAllStandardError();
+        EXPECT_TRUE(QRegularExpression(row.out).match(out).hasMatch()) << out.toStdString();
+        EXPECT_TRUE(err.match(errors).hasMatch()) << errors.toStdString();
+    }
 }
 
 } // namespace
