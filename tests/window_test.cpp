@@ -351,7 +351,7 @@ TEST(CommandLine, HelpVersionAndBadOptionsNeedNoDisplayFilesOpenTheWindow)
         { { "-platform", "xcb", "-v" }, 0, version, "^$" },
         { { "-platform", "xcb", "-versione", "a.m64" }, 2, "^$", invalid.arg("-versione") },
         { { "-style" }, 2, "^$", invalid.arg("-style") },
-        { { "--", "--version", "-x" }, -1, "^$", refused.arg("--version") + refused.arg("-x") },
+        { { "--", "--version", "-platform", "x.ptb" }, -1, "^$", refused.arg("--version") + refused.arg("-platform") },
         { { "-style", "fusion", "c.txt", "a.m64" }, -1, "^$", refused.arg("c\\.txt") },
     };
     QTemporaryDir dir;
