@@ -15,7 +15,7 @@ struct FileRequest {
     int flags = 0; // 4100 for an open request, 2054 for a save request
     QString dialogTitle;
     QString fileName; // the initial name, always empty
-    QString startFolder; // never the program's own, which a job makes current
+    QString startFolder; // set every time: the current folder is the program's own after a job
 };
 
 enum class FileRequestKind { Open, Save };
