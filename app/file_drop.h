@@ -1,13 +1,13 @@
 #pragma once
-// Lets one ordinary local file be dropped on a button. The button looks pressed while the pointer
-// holds such a file over it; anything else is refused, and the pointer shows it.
+// Lets one ordinary local file be dropped on a button, always as a copy. The button looks pressed
+// while the pointer holds such a file over it; anything else is refused, and the pointer shows it.
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
 
-class QMimeData;
+class QDropEvent;
 class QPushButton;
 
 class FileDrop : public QObject {
@@ -20,8 +20,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The one ordinary local file that data carries, or an empty path.
-    static QString droppedFile(const QMimeData *data);
+    // The one ordinary local file that drop carries and lets us copy, or an empty path.
+    static QString droppedFile(const QDropEvent *drop);
 
     QPushButton *m_button;
     std::function<bool()> m_accepting;

@@ -89,6 +89,7 @@ FrmMain::FrmMain(QWidget *parent)
     , m_messages(&m_ownMessages)
     , m_library(m_ownLibrary.get())
 {
+    makeRunner();
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(text(Text::WindowTitle));
     setFixedSize(575, 279);
@@ -110,11 +111,18 @@ void FrmMain::setInteraction(FileRequester &dialog, MessageBoxes &messages)
 {
     m_dialog = &dialog;
     m_messages = &messages;
+    makeRunner();
 }
 
 void FrmMain::setLibrary(ConversionLibrary &library)
 {
     m_library = &library;
+    makeRunner();
+}
+
+void FrmMain::makeRunner()
+{
+    m_runner.emplace(*m_dialog, *m_messages, m_ownWork, *m_library);
 }
 
 void FrmMain::createControls()
@@ -218,9 +226,11 @@ void FrmMain::startFileJob(const FileJob &job, const QString &input)
     if (m_jobRunning)
         return;
     m_jobRunning = true;
-    JobRunner runner(*m_dialog, *m_messages, m_ownWork, *m_library);
-    if (runner.confirmed(job))
-        runner.run(job, input);
+    // A file dropped or named is where the person works, even if they then answer No.
+    if (!input.isEmpty())
+        m_runner->rememberInput(input);
+    if (m_runner->confirmed(job))
+        m_runner->run(job, input);
     m_jobRunning = false;
     if (m_closeAfterJob)
         close();
@@ -260,8 +270,7 @@ void FrmMain::cmdPrintable_Click()
 {
     if (m_jobRunning)
         return;
-    JobRunner runner(*m_dialog, *m_messages, m_ownWork, *m_library);
-    if (const std::optional<QString> printable = runner.printableFormOfTyped(typedText()))
+    if (const std::optional<QString> printable = m_runner->printableFormOfTyped(typedText()))
         txtConversione->setPrintableText(*printable);
 }
 

@@ -2,6 +2,7 @@
 // FrmMain, the program's one window: its controls, the file dialog, message boxes and work runner
 // it owns, and the five click handlers.
 
+#include "file_jobs.h"
 #include "qt_file_dialog.h"
 #include "qt_message_boxes.h"
 #include "qt_work_runner.h"
@@ -10,13 +11,13 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class ConversionLibrary;
 class PrintableTextBox;
 class QGroupBox;
 class QPlainTextEdit;
 class QPushButton;
-struct FileJob;
 
 class FrmMain : public QWidget {
     Q_OBJECT
@@ -26,7 +27,8 @@ public:
     ~FrmMain() override;
 
     // Tests script the person: the jobs then ask these instead of the window's own dialog and
-    // boxes. Borrowed, not owned; they must outlive the window.
+    // boxes. Borrowed, not owned; they must outlive the window. Either call starts a fresh runner,
+    // whose dialogs start in the home folder again.
     void setInteraction(FileRequester &dialog, MessageBoxes &messages);
     void setLibrary(ConversionLibrary &library);
 
@@ -66,6 +68,7 @@ private:
     void connectHandlers();
     void acceptFileDrops();
     void centreOnScreen();
+    void makeRunner();
     // Confirms job, then runs it: with input as its file, or asking for one.
     void startFileJob(const FileJob &job, const QString &input = {});
     // txtTesto's text as typed: non-breaking blanks kept, line breaks as CR LF.
@@ -77,6 +80,8 @@ private:
     FileRequester *m_dialog;
     MessageBoxes *m_messages;
     ConversionLibrary *m_library;
+    // One for the whole run, so that each dialog starts in the folder of the last input.
+    std::optional<JobRunner> m_runner;
     bool m_jobRunning = false;
     bool m_closeAfterJob = false;
 };

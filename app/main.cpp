@@ -1,6 +1,8 @@
-// Starts the program: Qt's Italian texts, then the one window until it closes. Files named on the
-// command line (.m64 or .ptb) are decoded one after another once the window is up.
+// Starts the program: the command line first, then Qt's Italian texts and the one window until it
+// closes. Files named on the command line (.m64 or .ptb) are decoded one after another once the
+// window is up.
 
+#include "command_line.h"
 #include "frm_main.h"
 #include "italian_translations.h"
 #include "texts.h"
@@ -11,16 +13,47 @@
 
 #include <cstdio>
 
+namespace {
+
+void print(std::FILE *stream, const QString &line)
+{
+    std::fputs((line.endsWith(QLatin1Char('\n')) ? line : line + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // Answered before QApplication exists: it would need a display, and take "--help" for a file.
+    const CommandLine command = readCommandLine(arguments);
+    switch (command.action) {
+    case CommandLine::Action::ShowUsage:
+        print(stdout, text(Text::Usage));
+        return 0;
+    case CommandLine::Action::ShowVersion:
+        print(stdout, QStringLiteral("dravolin " DRAVOLIN_VERSION));
+        return 0;
+    case CommandLine::Action::Refuse:
+        print(stderr, text(Text::InvalidOption).arg(command.invalid) + QLatin1Char('\n') + text(Text::UsageHint));
+        return 2;
+    case CommandLine::Action::OpenWindow:
+        break;
+    }
+    // Made absolute before the window makes the program's folder current.
+    QStringList files;
+    for (const QString &argument : command.files)
+        files << QFileInfo(argument).absoluteFilePath();
+
+    // Qt reads its own options only up to "--": what follows are files, whatever their names.
+    int qtArgumentCount = command.qtArgumentCount;
+    QApplication app(qtArgumentCount, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.dravolin.Dravolin"));
     installItalianTranslations(app);
     // The installed theme icon when there is one, else the copy built in.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("dravolin"), QIcon(QStringLiteral(":/dravolin.png"))));
-    // Made absolute before the window makes the program's folder current.
-    QStringList files;
-    for (const QString &argument : QApplication::arguments().mid(1))
-        files << QFileInfo(argument).absoluteFilePath();
     FrmMain window;
     for (const QString &refused : window.openFiles(files))
         std::fprintf(stderr, "%s\n", text(Text::ArgumentNotConvertible).arg(refused).toLocal8Bit().constData());

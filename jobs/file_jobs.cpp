@@ -6,6 +6,9 @@
 #include "program_shared.h"
 #include "user_interaction.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace {
 
 constexpr int kOpenFlags = 4100; // the file must exist; no read-only box
@@ -20,8 +23,8 @@ std::uint64_t largestMime64Input()
     return n;
 }
 
-// The five settings a file request always gives, in their order.
-FileRequest fileRequest(Text filter, int flags, Text title)
+// The five settings a file request always gives, in their order, and where the dialog starts.
+FileRequest fileRequest(Text filter, int flags, Text title, const QString &startFolder)
 {
     FileRequest request;
     request.cancelError = true;
@@ -29,6 +32,7 @@ FileRequest fileRequest(Text filter, int flags, Text title)
     request.flags = flags;
     request.dialogTitle = text(title);
     request.fileName = QString();
+    request.startFolder = startFolder;
     return request;
 }
 
@@ -95,6 +99,11 @@ void RipristinaCartella()
     changeCurrentFolder(ownFolder());
 }
 
+void JobRunner::rememberInput(const QString &input)
+{
+    m_inputFolder = QFileInfo(input).absolutePath();
+}
+
 bool JobRunner::confirmed(const FileJob &job)
 {
     return m_messages.show(text(job.confirmPrompt), MessageStyle::YesNoQuestion, text(job.confirmTitle))
@@ -152,8 +161,10 @@ void JobRunner::run(const FileJob &job, const QString &givenInput)
 {
     runJob(m_messages, [&] {
         const QString input = givenInput.isEmpty()
-            ? m_dialog.show(fileRequest(job.inputFilter, kOpenFlags, job.inputTitle), FileRequestKind::Open)
+            ? m_dialog.show(fileRequest(job.inputFilter, kOpenFlags, job.inputTitle, m_inputFolder),
+                            FileRequestKind::Open)
             : givenInput;
+        rememberInput(input);
         RipristinaCartella();
         m_library.require(job.conversion);
         const QString title = text(job.confirmTitle);
@@ -171,7 +182,8 @@ void JobRunner::run(const FileJob &job, const QString &givenInput)
             });
         } else {
             m_work.run(title, [&](WorkProgress &progress) { result = readAndConvert(job, input, progress); });
-            output = m_dialog.show(fileRequest(Text::SaveFilter, kSaveFlags, Text::SaveTitle), FileRequestKind::Save);
+            output = m_dialog.show(fileRequest(Text::SaveFilter, kSaveFlags, Text::SaveTitle, m_inputFolder),
+                                   FileRequestKind::Save);
             m_work.run(title, write);
         }
         result = {};

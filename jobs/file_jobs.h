@@ -5,6 +5,7 @@
 #include "conversion_library.h"
 #include "texts.h"
 
+#include <QDir>
 #include <QString>
 
 #include <cstdint>
@@ -53,6 +54,8 @@ public:
 
     // Asks the job's question; true unless the answer is No.
     bool confirmed(const FileJob &job);
+    // Notes the folder of an input, chosen, dropped or named: the open dialog starts there next.
+    void rememberInput(const QString &input);
     // Runs job inside the job frame: it reports its own failures and never throws. A given input
     // (a dropped or named file) takes the place of the open dialog.
     void run(const FileJob &job, const QString &givenInput = {});
@@ -70,4 +73,7 @@ private:
     MessageBoxes &m_messages;
     WorkRunner &m_work;
     ConversionLibrary &m_library;
+    // The folder of the last input: where both dialogs start. A runner kept for the whole run carries
+    // it from one job to the next; the home folder until the first input.
+    QString m_inputFolder = QDir::homePath();
 };

@@ -79,9 +79,11 @@ QString QtFileDialog::show(const FileRequest &request, FileRequestKind kind)
 {
     RequestDialog dialog(m_parent, request.dialogTitle,
                          kind == FileRequestKind::Save && (request.flags & kFlagPathMustExist) != 0);
-    // Qt's own dialog, so descriptions, titles and translations stay exact.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    // The desktop's own dialog where the platform offers one, with the person's bookmarks and
+    // recent files; Qt's own otherwise, showing each description exactly as written.
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    // Always set: Qt's own dialog would otherwise open where the last one was left.
+    dialog.setDirectory(request.startFolder.isEmpty() ? QDir::homePath() : request.startFolder);
     if (kind == FileRequestKind::Open) {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode((request.flags & kFlagFileMustExist) != 0 ? QFileDialog::ExistingFile

@@ -1,5 +1,5 @@
 #pragma once
-// The file dialog `Dialog`: a FileRequest shown as Qt's own open or save dialog.
+// The file dialog `Dialog`: a FileRequest shown as the desktop's open or save dialog, or Qt's own.
 
 #include "user_interaction.h"
 

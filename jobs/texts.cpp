@@ -49,6 +49,9 @@ QString text(Text which)
     case Text::IsSocket: return QStringLiteral("è un socket");
     case Text::IsSpecial: return QStringLiteral("è un oggetto speciale del file system");
     case Text::ArgumentNotConvertible: return QStringLiteral("dravolin: %1 non è un file .m64 o .ptb: la finestra si apre senza avviare alcuna conversione.");
+    case Text::Usage: return QStringLiteral("Uso: dravolin [opzioni] [FILE.m64|FILE.ptb...]\n\nApre la finestra di Dravolin e decodifica, uno dopo l'altro, i file .m64 e .ptb indicati; ogni file decodificato viene salvato con il nome scelto nella finestra di dialogo.\n\nOpzioni:\n  -h, --help     mostra questo aiuto ed esce\n  -v, --version  mostra la versione ed esce\n  --             tratta come file tutti gli argomenti che seguono, anche se iniziano con \"-\"\n\nSono accettate anche le opzioni comuni dei programmi Qt, come -platform NOME e -style NOME.\n");
+    case Text::InvalidOption: return QStringLiteral("dravolin: opzione non valida: %1");
+    case Text::UsageHint: return QStringLiteral("Per l'elenco delle opzioni: dravolin --help");
     }
     return {};
 }

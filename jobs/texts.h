@@ -55,6 +55,9 @@ enum class Text {
 
     // Start-up from the command line.
     ArgumentNotConvertible,
+    Usage,
+    InvalidOption,
+    UsageHint,
 };
 
 enum class JobFailure;

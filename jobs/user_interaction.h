@@ -7,13 +7,15 @@
 #include <cstdint>
 #include <functional>
 
-// The five settings a job gives the file dialog, always all five, in this order.
+// The five settings a job gives the file dialog, always all five, in this order; then the folder the
+// dialog starts in.
 struct FileRequest {
     bool cancelError = true; // Cancel raises error 32755
     QString filter; // "description|pattern|...", patterns split by ';'
     int flags = 0; // 4100 for an open request, 2054 for a save request
     QString dialogTitle;
     QString fileName; // the initial name, always empty
+    QString startFolder; // set every time: the current folder is the program's own after a job
 };
 
 enum class FileRequestKind { Open, Save };

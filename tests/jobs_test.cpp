@@ -98,14 +98,6 @@ TEST_F(Jobs, AReplacedFileKeepsOwnerAndPermissionsButNeverSetIdBits)
     }
 }
 
-TEST_F(Jobs, CancellingAnyDialogEndsTheJobSilentlyWritingNothing)
-{
-    writeFile(path("dati.ptb"), "abc=3D\r\n");
-    EXPECT_THAT(run(ConvertiFileMime64, {}), SizeIs(1));
-    EXPECT_THAT(run(DecifraFilePrintable, path("dati.ptb"), {}), SizeIs(2));
-    EXPECT_THAT(listing(dir.path()), ElementsAre("dati.ptb 8"));
-}
-
 // A work runner on the calling thread that stops the job as it reaches a step, as a person
 // pressing "Annulla" then would; with `late`, only once the content is in place.
 struct StopAt : WorkRunner, WorkProgress {

@@ -23,6 +23,7 @@
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -108,6 +109,23 @@ protected:
     FrmMain window;
 };
 
+// Drops urls on button from a source allowing allowed and, Shift held, proposing a move; the action
+// given back, IgnoreAction if refused. The button looks pressed while it would take the drop.
+Qt::DropAction drop(QPushButton *button, const QList<QUrl> &urls,
+                    Qt::DropActions allowed = Qt::CopyAction | Qt::MoveAction)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), allowed, &data, Qt::LeftButton, Qt::ShiftModifier);
+    QCoreApplication::sendEvent(button, &enter);
+    EXPECT_EQ(button->isDown(), enter.isAccepted());
+    QDropEvent dropped(QPointF(5, 5), allowed, &data, Qt::LeftButton, Qt::ShiftModifier);
+    QCoreApplication::sendEvent(button, &dropped);
+    EXPECT_FALSE(button->isDown());
+    QCoreApplication::processEvents();
+    return enter.isAccepted() && dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction;
+}
+
 TEST_F(Window, ShowsItsControlsAsDesignedAndEnterClicksOnlyAFocusedButton)
 {
     EXPECT_EQ(window.windowTitle(), "Ostrevo di utilizzo di Dravolin.dll");
@@ -145,20 +163,34 @@ TEST_F(Window, ShowsItsControlsAsDesignedAndEnterClicksOnlyAFocusedButton)
                 ElementsAre(kJobTexts[0].seen[0], kJobTexts[1].seen[0], kJobTexts[3].seen[0], kJobTexts[2].seen[0]));
 }
 
-TEST_F(Window, EachFileButtonAsksThenRunsItsJobShowingExactlyItsTexts)
+// Each job on a file chosen, then dropped as a copy, which takes the open dialog's place. Any other
+// drop is refused: "file://tmp/..." names the host "tmp", though Linux would open "//tmp/...".
+TEST_F(Window, EachFileButtonRunsItsJobOnAFileChosenOrDroppedAsACopyShowingExactlyItsTexts)
 {
     for (const JobTexts &job : kJobTexts) {
         writeFile(dir.filePath(job.input), job.content);
-        seen.clear();
-        button(job.button)->click(); // No: nothing runs
-        EXPECT_THAT(seen, ElementsAre(job.seen.front()));
         seen.clear();
         messages.answers = { MessageAnswer::Yes };
         dialog.answers = { dir.filePath(job.input), dir.filePath("uscita") };
         button(job.button)->click();
         EXPECT_THAT(seen, ElementsAreArray(expected(job)));
         EXPECT_EQ(readFile(dir.filePath(job.output)), job.written);
+        seen.clear();
+        messages.answers = { MessageAnswer::Yes };
+        dialog.answers = { dir.filePath("uscita") };
+        const QUrl url("file://" + QString(&job == &kJobTexts[1] ? "localhost" : "") + dir.filePath(job.input));
+        EXPECT_EQ(drop(button(job.button), { url }), Qt::CopyAction) << job.button;
+        EXPECT_THAT(seen, ElementsAreArray(expected(job, true)));
     }
+    seen.clear();
+    const QUrl file = QUrl::fromLocalFile(dir.filePath("a.bin")), otherHost("file:/" + dir.filePath("a.bin"));
+    const QList<QList<QUrl>> refused {
+        {}, { file, file }, { QUrl::fromLocalFile(dir.path()) }, { otherHost }, { QUrl("https://example.org/a.m64") }
+    };
+    for (const QList<QUrl> &urls : refused)
+        EXPECT_EQ(drop(window.cmdConverti, urls), Qt::IgnoreAction) << urls.value(0).toString().toStdString();
+    EXPECT_EQ(drop(window.cmdConverti, { file }, Qt::MoveAction), Qt::IgnoreAction);
+    EXPECT_THAT(seen, IsEmpty());
 }
 
 TEST_F(Window, TypedTextBecomesPrintableInTheReadOnlyLowerBox)
@@ -176,52 +208,6 @@ TEST_F(Window, TypedTextBecomesPrintableInTheReadOnlyLowerBox)
     window.cmdPrintable->click();
     EXPECT_THAT(seen, ElementsAre(BeginsWith("16|Errore|1006: Impossibile caricare la libreria")));
     EXPECT_EQ(window.txtConversione->printableText(), printable);
-}
-
-// Drags data over button and drops it; whether the button took it, looking pressed meanwhile.
-bool drop(QPushButton *button, const QList<QUrl> &urls)
-{
-    QMimeData data;
-    data.setUrls(urls);
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(button, &enter);
-    EXPECT_EQ(button->isDown(), enter.isAccepted());
-    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(button, &dropped);
-    EXPECT_FALSE(button->isDown());
-    QCoreApplication::processEvents();
-    return enter.isAccepted() && dropped.isAccepted();
-}
-
-TEST_F(Window, OneFileDroppedOnAButtonRunsItsJobOnThatFileAnythingElseIsRefused)
-{
-    for (const JobTexts &job : kJobTexts) {
-        writeFile(dir.filePath(job.input), job.content);
-        seen.clear();
-        messages.answers = { MessageAnswer::Yes };
-        dialog.answers = { dir.filePath("uscita") };
-        EXPECT_TRUE(drop(button(job.button), { QUrl::fromLocalFile(dir.filePath(job.input)) }));
-        EXPECT_THAT(seen, ElementsAreArray(expected(job, true)));
-    }
-    seen.clear();
-    const QUrl file = QUrl::fromLocalFile(dir.filePath("a.bin"));
-    for (const QList<QUrl> &refused : QList<QList<QUrl>> {
-             {}, { file, file }, { QUrl::fromLocalFile(dir.path()) }, { QUrl("https://example.org/a.m64") } })
-        EXPECT_FALSE(drop(window.cmdDecifra, refused)) << refused.size();
-    EXPECT_THAT(seen, IsEmpty());
-}
-
-TEST_F(Window, FilesNamedAtStartAreDecodedByTheirKindOthersRefused)
-{
-    writeFile(dir.filePath("a.M64"), "Zm9v");
-    writeFile(dir.filePath("b.ptb"), "x=3D");
-    EXPECT_THAT(window.openFiles({ dir.filePath("a.M64"), "c.txt", dir.filePath("b.ptb") }), ElementsAre("c.txt"));
-    messages.answers = { MessageAnswer::Yes, MessageAnswer::Yes };
-    dialog.answers = { dir.filePath("a.out"), dir.filePath("b.out") };
-    QCoreApplication::processEvents();
-    EXPECT_EQ(readFile(dir.filePath("a.out")), "foo");
-    EXPECT_EQ(readFile(dir.filePath("b.out")), "x=");
-    EXPECT_THAT(seen, ::testing::Contains(kJobTexts[3].seen.front()));
 }
 
 // Runs act on the next modal widget that comes up.
@@ -289,34 +275,110 @@ TEST_F(Window, NothingElseStartsWhileAJobWorksAndClosingStopsIt)
     EXPECT_FALSE(window.isVisible());
 }
 
-TEST(QtSeams, TheRealBoxesAndFileDialogShowTheirTextsAndGiveTheAnswer)
+// Answers each modal that comes up with the next of answers, noting a box's title, text and buttons
+// (the answer names the one clicked), or a file dialog's mode, file mode, title, filters as read,
+// start folder, overwrite question, native choice and width (the answer is the file, "" cancels).
+void answerModals(QStringList &shown, QStringList answers)
 {
-    QStringList shown;
-    whenModal([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        shown << box->windowTitle() << box->text();
-        for (QAbstractButton *button : box->buttons())
-            shown << button->text().remove('&');
-        box->button(QMessageBox::No)->click();
-    });
-    EXPECT_EQ(QtMessageBoxes(nullptr).show("Prima. \rSeconda?", MessageStyle::YesNoQuestion, "Titolo"),
-              MessageAnswer::No);
-    QTemporaryDir dir;
-    writeFile(dir.filePath("dati.ptb"), "x");
-    whenModal([&](QWidget *modal) {
+    whenModal([&shown, answers](QWidget *modal) mutable {
+        const QString answer = answers.takeFirst();
+        if (!answers.isEmpty())
+            answerModals(shown, answers);
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            QStringList line { box->windowTitle(), box->text() };
+            for (QAbstractButton *button : box->buttons())
+                line << button->text().remove('&');
+            shown << line.join('|');
+            return box->buttons().at(line.indexOf(answer) - 2)->click();
+        }
         auto *files = qobject_cast<QFileDialog *>(modal);
-        shown << files->windowTitle() << files->findChild<QComboBox *>("fileTypeCombo")->currentText();
-        shown << QString::number(files->width() >= 600);
-        files->setDirectory(dir.path());
-        files->selectFile("dati.ptb");
-        static_cast<QDialog *>(files)->accept();
+        const auto *filters = files->findChild<QComboBox *>("fileTypeCombo");
+        QStringList line { files->acceptMode() == QFileDialog::AcceptOpen ? "open" : "save",
+                           files->fileMode() == QFileDialog::ExistingFile ? "existing" : "any", files->windowTitle() };
+        for (int i = 0; i < filters->count(); ++i)
+            line << filters->itemText(i);
+        line << files->directory().path() << (files->testOption(QFileDialog::DontConfirmOverwrite) ? "" : "asks")
+             << (files->testOption(QFileDialog::DontUseNativeDialog) ? "qt only" : "")
+             << (files->width() >= 600 ? "wide" : "");
+        shown << line.join('|');
+        files->selectFile(answer);
+        answer.isEmpty() ? files->reject() : static_cast<QDialog *>(files)->accept();
     });
-    const FileRequest request { true, "Codifica Printable (*.ptb)|*.ptb", 4100, "Seleziona", {} };
-    EXPECT_EQ(QtFileDialog(nullptr).show(request, FileRequestKind::Open), dir.filePath("dati.ptb"));
+}
+
+// The window's own dialogs and boxes take each request; the open dialog starts at home, then in the
+// last input's folder, the save dialog in the input's; Cancel ends the job silently.
+TEST_F(Window, TheRealDialogsTakeEachRequestAndStartWhereThePersonWorks)
+{
+    QtMessageBoxes boxes(&window);
+    window.setInteraction(window.Dialog, boxes);
+    QDir(dir.path()).mkpath("nominati");
+    writeFile(dir.filePath("a.m64"), "Zm9v");
+    QStringList shown;
+    answerModals(shown, { "Sì", dir.filePath("a.m64"), "", "No", "No", "Sì", "" });
+    window.cmdDecifra->click();
+    EXPECT_THAT(listing(dir.path()), ElementsAre("a.m64 4", "nominati -1"));
+    // Named at start, each file goes to its kind's job, whatever the case of its extension.
+    const QStringList named { dir.filePath("nominati/a.M64"), "c.txt", dir.filePath("nominati/b.PTB") };
+    EXPECT_THAT(window.openFiles(named), ElementsAre("c.txt"));
+    QCoreApplication::processEvents();
+    window.cmdConvPrintable->click();
+    const auto question = [](const JobTexts &job) { return job.seen[0].mid(3).replace('\r', '\n') + "|Sì|No"; };
     EXPECT_THAT(shown,
-                ElementsAre("Titolo", "Prima. \nSeconda?", "Sì", "No", "Seleziona", "Codifica Printable (*.ptb)", "1"));
-    whenModal([](QWidget *modal) { qobject_cast<QDialog *>(modal)->reject(); });
-    EXPECT_THROW(QtFileDialog(nullptr).show(request, FileRequestKind::Save), JobError);
+                ElementsAre(question(kJobTexts[1]),
+                            "open|existing|Selezionare il file in formato M64 da decodificare...|Codifica M64 "
+                            "(*.m64)|"
+                                + QDir::homePath() + "|asks||wide",
+                            "save|any|Salva come...|tutti i file (*.*)|" + dir.path() + "|asks||wide",
+                            question(kJobTexts[1]), question(kJobTexts[3]), question(kJobTexts[2]),
+                            "open|existing|Selezione del file da codificare...|File di Testo (*.txt)|Pagina HTML|"
+                            "Tutti i file (*.*)|"
+                                + dir.filePath("nominati") + "|asks||wide"));
+}
+
+// Started from a terminal with no display: status, standard output and error. Where the window must
+// open (-1) it does so offscreen, names the arguments it leaves alone, and waits.
+TEST(CommandLine, HelpVersionAndBadOptionsNeedNoDisplayFilesOpenTheWindow)
+{
+    const QString version = "^dravolin 1\\.0\\.0\n$",
+                  invalid = "^dravolin: opzione non valida: %1\nPer l'elenco delle opzioni: dravolin --help\n$",
+                  refused = "dravolin: %D/%1 non è un file .m64 o .ptb: la finestra si apre senza avviare alcuna "
+                            "conversione.\n";
+    const std::tuple<QStringList, int, QString, QString> rows[] = {
+        { { "--help" }, 0, "^Uso: dravolin \\[opzioni\\] (.*\n)+  -h, --help (.*\n)+  -v, --version ", "^$" },
+        { { "a.m64", "-h" }, 0, "^Uso: dravolin ", "^$" },
+        { { "--version" }, 0, version, "^$" },
+        { { "-platform", "xcb", "-v" }, 0, version, "^$" },
+        { { "-platform", "xcb", "-versione", "a.m64" }, 2, "^$", invalid.arg("-versione") },
+        { { "-style" }, 2, "^$", invalid.arg("-style") },
+        { { "--", "--version", "-platform", "x.ptb" }, -1, "^$", refused.arg("--version") + refused.arg("-platform") },
+        { { "-style", "fusion", "c.txt", "a.m64" }, -1, "^$", refused.arg("c\\.txt") },
+    };
+    QTemporaryDir dir;
+    for (const auto &[arguments, status, out, err] : rows) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *display : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            environment.remove(display);
+        if (status < 0)
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(dir.path());
+        program.start(DRAVOLIN_PROGRAM, arguments);
+        const QRegularExpression errors(QString(err).replace("%D", QRegularExpression::escape(dir.path())));
+        QString printed;
+        program.setReadChannel(QProcess::StandardError);
+        while (status < 0 && !errors.match(printed += program.readAllStandardError()).hasMatch()
+               && program.waitForReadyRead(30000))
+            ;
+        program.waitForFinished(status < 0 ? 0 : 30000);
+        EXPECT_EQ(program.state() == QProcess::Running ? -1 : program.exitCode(), status); // a crash: its signal
+        program.kill();
+        program.waitForFinished();
+        EXPECT_TRUE(QRegularExpression(out).match(program.readAllStandardOutput()).hasMatch());
+        EXPECT_TRUE(errors.match(printed += program.readAllStandardError()).hasMatch()) << printed.toStdString();
+    }
 }
 
 } // namespace
