@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
     // Qt reads its own options only up to "--": what follows are files, whatever their names.
     int qtArgumentCount = command.qtArgumentCount;
     QApplication app(qtArgumentCount, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.dravolin.Dravolin"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.dravolin.dravolin"));
     installItalianTranslations(app);
     // The installed theme icon when there is one, else the copy built in.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("dravolin"), QIcon(QStringLiteral(":/dravolin.png"))));
