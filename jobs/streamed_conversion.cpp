@@ -7,7 +7,7 @@
 #include "user_interaction.h"
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>

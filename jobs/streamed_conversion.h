@@ -9,6 +9,8 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
+#include <string>
 
 class InputFile;
 class WorkProgress;
