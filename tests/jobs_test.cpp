@@ -47,22 +47,16 @@ QByteArray local(const QString &path)
 // What one call of the library on the whole content gives, or nothing when it refuses it.
 std::optional<std::string> wholeCall(ConversionLibrary &library, LibraryFunction function, const std::string &content)
 {
-    const auto bytes = [](const Bytes &result) { return std::string(result.data(), result.size()); };
     const LibraryText text = library.AllocaTesto(content.data(), content.size());
     std::string decoded(content.size(), '\0');
-    switch (function) {
-    case LibraryFunction::ConvertiMime64:
-        return bytes(library.ConvertiMime64(content.data(), content.size()));
-    case LibraryFunction::DecifraMime64:
-        if (const std::optional<std::size_t> count = library.DecifraMime64(text, decoded.data(), decoded.size()))
-            return decoded.substr(0, *count);
-        return std::nullopt;
-    case LibraryFunction::ConvertiPrintable:
-        return bytes(library.ConvertiPrintable(text));
-    case LibraryFunction::DecifraPrintable:
-        return bytes(library.DecifraPrintable(text));
+    if (function == LibraryFunction::DecifraMime64) {
+        const std::optional<std::size_t> count = library.DecifraMime64(text, decoded.data(), decoded.size());
+        return count ? std::optional(decoded.substr(0, *count)) : std::nullopt;
     }
-    return std::nullopt;
+    const Bytes result = function == LibraryFunction::ConvertiMime64 ? library.ConvertiMime64(text.data(), text.size())
+        : function == LibraryFunction::ConvertiPrintable             ? library.ConvertiPrintable(text)
+                                                                     : library.DecifraPrintable(text);
+    return std::string(result.data(), result.size());
 }
 
 // content cut by the rules alone within windows of the given size, growing where no cut comes, each
@@ -128,11 +122,9 @@ protected:
     QString path(const QString &name) const { return dir.filePath(name); }
 
     // Runs job over input, answering a save request with output; returns what the person saw.
-    Seen run(const FileJob &job, const QString &input, const QString &output = {}, WorkRunner *by = nullptr,
-             bool clear = true)
+    Seen run(const FileJob &job, const QString &input, const QString &output = {}, WorkRunner *by = nullptr)
     {
-        if (clear)
-            seen.clear();
+        seen.clear();
         dialog.answers = { input, output };
         JobRunner(dialog, messages, by ? *by : work, library).run(job);
         return seen;
@@ -211,13 +203,11 @@ TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
     for (const auto &seed : std::filesystem::recursive_directory_iterator(FUZZ_CORPUS))
         if (seed.is_regular_file())
             inputs.push_back(readFile(QString::fromStdString(seed.path().string())));
-    std::string mixed = italianProse(3000, 4), edges, blanks = "\xEF\xBB\xBF";
+    std::string mixed = italianProse(3000, 4), edges;
     mixed.replace(mixed.find("\r\n"), 2, "\n");
     for (const char *spot : { "\r\n", "=\r\n", "=3D", "=", " \t\r\n", "\t", "Zg==\r\n" })
         for (int offset = 0; offset < 66; ++offset)
             edges += std::string(offset, 'Q') + spot;
-    for (int i = 0; i < 50; ++i)
-        blanks += " \t\r\n";
     const std::string lines = wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(2000, 6)).value();
     std::string oneLine = lines, late = lines;
     oneLine.erase(std::remove(oneLine.begin(), oneLine.end(), '\r'), oneLine.end());
@@ -226,8 +216,8 @@ TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
     // Blanks fill the first piece: padding or a byte-order mark comes in a piece of its own.
     const std::string firstPiece = std::string(58, ' ') + "\r\n";
     inputs.insert(inputs.end(),
-                  { "", mixed, edges, blanks, oneLine, "\xEF\xBB\xBF" + lines, late, "Zg==" + firstPiece + lines,
-                    "Zm9v" + firstPiece + "\xEF\xBB\xBF" + lines, lines });
+                  { "", mixed, edges, "\xEF\xBB\xBF" + randomFrom(" \t\r\n", 200, 1), oneLine, "\xEF\xBB\xBF" + lines,
+                    late, "Zg==" + firstPiece + lines, "Zm9v" + firstPiece + "\xEF\xBB\xBF" + lines, lines });
     for (const std::string &content : inputs) {
         SCOPED_TRACE(content.substr(0, 40));
         writeFile(path("dati"), content);
