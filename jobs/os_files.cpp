@@ -138,10 +138,10 @@ std::size_t InputFile::read(char *target, std::size_t room)
 
 void InputFile::checkUnchanged() const
 {
-    struct stat open {
-    }, named {};
-    if (::fstat(m_fd, &open) != 0 || ::stat(encodedPath(m_path).c_str(), &named) != 0
-        || static_cast<std::uint64_t>(open.st_size) != m_size || modifiedNanoseconds(open) != m_modified
+    struct stat opened { };
+    struct stat named { };
+    if (::fstat(m_fd, &opened) != 0 || ::stat(encodedPath(m_path).c_str(), &named) != 0
+        || static_cast<std::uint64_t>(opened.st_size) != m_size || modifiedNanoseconds(opened) != m_modified
         || named.st_dev != m_device || named.st_ino != m_inode)
         throw jobFailure(JobFailure::InputChanged, m_path);
 }
