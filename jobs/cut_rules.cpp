@@ -14,9 +14,9 @@ bool isMime64Blank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Whether c counts towards a Mime64 group. On any text the library takes, the bytes above ' ' are
-// exactly its alphabet and '=', and those below are blanks; any other byte is refused by the
-// library whichever piece holds it, so counting it changes no outcome.
+// Whether c counts towards a Mime64 group. On any text the library takes, past a leading byte-order
+// mark, the bytes above ' ' are exactly its alphabet and '=', and those below are blanks; any other
+// byte is refused by the library whichever piece holds it, so counting it changes no outcome.
 bool countsInGroup(char c)
 {
     return static_cast<unsigned char>(c) > ' ';
