@@ -139,20 +139,18 @@ LibraryText ConversionLibrary::ConvertiMime64(const char *bytes, std::size_t cou
                "ConvertiMime64");
 }
 
-std::optional<Bytes> ConversionLibrary::DecifraMime64(const LibraryText &text)
+std::optional<std::size_t> ConversionLibrary::DecifraMime64(const LibraryText &text, char *into, std::size_t capacity)
 {
     const auto decode = resolve(&Functions::decifraMime64, "DecifraMime64");
     // Decoding never yields more bytes than the text has characters, so the library has all the
     // room it can need: running short can only mean it failed inside.
-    Bytes bytes = Bytes::fresh(text.size());
-    const std::int32_t count
-        = decode(text.data(), reinterpret_cast<std::uint8_t *>(bytes.data()), checkedCount(bytes.size()));
+    const std::int32_t count = decode(text.data(), reinterpret_cast<std::uint8_t *>(into),
+                                      checkedCount(std::min(capacity, std::size_t { INT32_MAX })));
     if (count == -1)
         return std::nullopt;
     if (count < 0)
         throw osFailure(ENOMEM);
-    bytes.shrink(static_cast<std::size_t>(count));
-    return bytes;
+    return static_cast<std::size_t>(count);
 }
 
 LibraryText ConversionLibrary::ConvertiPrintable(const LibraryText &text)

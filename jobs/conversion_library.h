@@ -30,8 +30,6 @@ public:
 
     char *data() const { return m_data.get(); }
     std::size_t size() const { return m_size; }
-    // Keeps only the first size bytes as the content.
-    void shrink(std::size_t size) { m_size = std::min(size, m_size); }
 
 private:
     std::unique_ptr<char, std::function<void(char *)>> m_data;
@@ -74,8 +72,9 @@ public:
     LibraryText AllocaTesto(const char *bytes, std::size_t length);
     // The Mime64 form in lines of 76 characters.
     LibraryText ConvertiMime64(const char *bytes, std::size_t count);
-    // The decoded bytes, or nothing when the text is not Mime64.
-    std::optional<Bytes> DecifraMime64(const LibraryText &text);
+    // Decodes into[0, capacity), which must hold text.size() bytes: the count decoded, or nothing
+    // when the text is not Mime64.
+    std::optional<std::size_t> DecifraMime64(const LibraryText &text, char *into, std::size_t capacity);
     LibraryText ConvertiPrintable(const LibraryText &text);
     LibraryText DecifraPrintable(const LibraryText &text);
 

@@ -3,7 +3,7 @@
 #include "job_errors.h"
 #include "job_frame.h"
 #include "os_files.h"
-#include "program_shared.h"
+#include "streamed_conversion.h"
 #include "user_interaction.h"
 
 #include <QDir>
@@ -13,15 +13,6 @@ namespace {
 
 constexpr int kOpenFlags = 4100; // the file must exist; no read-only box
 constexpr int kSaveFlags = 2054; // the folder must exist; ask before overwriting; no read-only box
-
-// The largest input whose Mime64 text still fits the library's 32-bit lengths.
-std::uint64_t largestMime64Input()
-{
-    std::uint64_t n = kLargestInput / 78 * 57 + 57;
-    while (dravolin::mime64EncodedSize(n, dravolin::Mime64Layout::Wrapped) > kLargestInput)
-        --n;
-    return n;
-}
 
 // The five settings a file request always gives, in their order, and where the dialog starts.
 FileRequest fileRequest(Text filter, int flags, Text title, const QString &startFolder)
@@ -43,7 +34,6 @@ const FileJob ConvertiFileMime64 = {
     .confirmPrompt = Text::EncodeMime64Prompt,
     .inputFilter = Text::AllFilesFilter,
     .inputTitle = Text::EncodeMime64OpenTitle,
-    .largestInput = largestMime64Input(),
     .conversion = LibraryFunction::ConvertiMime64,
     .output = OutputPlace::BesideInput,
     .extension = ".m64",
@@ -54,7 +44,6 @@ const FileJob DecifraFileMime64 = {
     .confirmPrompt = Text::DecodeMime64Prompt,
     .inputFilter = Text::Mime64Filter,
     .inputTitle = Text::DecodeMime64OpenTitle,
-    .largestInput = kLargestInput,
     .conversion = LibraryFunction::DecifraMime64,
     .output = OutputPlace::ChosenToSave,
     .extension = nullptr,
@@ -65,7 +54,6 @@ const FileJob ConvertiFilePrintable = {
     .confirmPrompt = Text::EncodePrintablePrompt,
     .inputFilter = Text::TextFilesFilter,
     .inputTitle = Text::EncodePrintableOpenTitle,
-    .largestInput = kLargestInput,
     .conversion = LibraryFunction::ConvertiPrintable,
     .output = OutputPlace::BesideInput,
     .extension = ".ptb",
@@ -76,7 +64,6 @@ const FileJob DecifraFilePrintable = {
     .confirmPrompt = Text::DecodePrintablePrompt,
     .inputFilter = Text::PrintableFilter,
     .inputTitle = Text::DecodePrintableOpenTitle,
-    .largestInput = kLargestInput,
     .conversion = LibraryFunction::DecifraPrintable,
     .output = OutputPlace::ChosenToSave,
     .extension = nullptr,
@@ -110,53 +97,6 @@ bool JobRunner::confirmed(const FileJob &job)
         != MessageAnswer::No;
 }
 
-template <typename Room>
-auto JobRunner::read(const FileJob &job, const QString &input, WorkProgress &progress, Room room)
-{
-    decltype(room(0)) content;
-    readWholeFile(
-        input,
-        [&](std::size_t size) {
-            if (size > job.largestInput)
-                throw jobFailure(JobFailure::EncodedTooLarge, input);
-            content = room(size);
-            return content.data();
-        },
-        &progress);
-    progress.begin(WorkStep::Converting);
-    return content;
-}
-
-Bytes JobRunner::readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress)
-{
-    progress.begin(WorkStep::Reading);
-    const auto text = [this](std::size_t size) { return m_library.AllocaTesto(nullptr, size); };
-    Bytes result;
-    switch (job.conversion) {
-    case LibraryFunction::ConvertiMime64: {
-        // Plain bytes, not a library text: nothing to fill with blanks before reading.
-        const Bytes bytes = read(job, input, progress, &Bytes::fresh);
-        result = m_library.ConvertiMime64(bytes.data(), bytes.size());
-        break;
-    }
-    case LibraryFunction::DecifraMime64: {
-        std::optional<Bytes> decoded = m_library.DecifraMime64(read(job, input, progress, text));
-        if (!decoded)
-            throw jobFailure(JobFailure::NotMime64, input);
-        result = std::move(*decoded);
-        break;
-    }
-    case LibraryFunction::ConvertiPrintable:
-        result = m_library.ConvertiPrintable(read(job, input, progress, text));
-        break;
-    case LibraryFunction::DecifraPrintable:
-        result = m_library.DecifraPrintable(read(job, input, progress, text));
-        break;
-    }
-    progress.stopIfCancelled();
-    return result;
-}
-
 void JobRunner::run(const FileJob &job, const QString &givenInput)
 {
     runJob(m_messages, [&] {
@@ -168,25 +108,21 @@ void JobRunner::run(const FileJob &job, const QString &givenInput)
         RipristinaCartella();
         m_library.require(job.conversion);
         const QString title = text(job.confirmTitle);
-        Bytes result;
+        // Open from here to the end, across the save dialog: its failures keep their place, and a
+        // file changed meanwhile is found before its result takes a name.
+        InputFile source(input);
+        StreamedConversion conversion(job.conversion, m_library, source);
         QString output;
-        const auto write = [&](WorkProgress &progress) {
-            progress.begin(WorkStep::Writing);
-            replaceFile(output, result.data(), result.size(), &progress);
-        };
         if (job.output == OutputPlace::BesideInput) {
             output = input + QLatin1String(job.extension);
-            m_work.run(title, [&](WorkProgress &progress) {
-                result = readAndConvert(job, input, progress);
-                write(progress);
-            });
         } else {
-            m_work.run(title, [&](WorkProgress &progress) { result = readAndConvert(job, input, progress); });
+            // Malformed Mime64 is told before the save dialog, with nothing written anywhere.
+            if (job.conversion == LibraryFunction::DecifraMime64)
+                m_work.run(title, [&](WorkProgress &progress) { conversion.validate(progress); });
             output = m_dialog.show(fileRequest(Text::SaveFilter, kSaveFlags, Text::SaveTitle, m_inputFolder),
                                    FileRequestKind::Save);
-            m_work.run(title, write);
         }
-        result = {};
+        m_work.run(title, [&](WorkProgress &progress) { conversion.writeTo(output, progress); });
         m_messages.show(output.toUpper() + text(job.doneWords), MessageStyle::Information, text(Text::DoneTitle));
     });
 }

@@ -1,14 +1,13 @@
 #pragma once
 // The file jobs as data, one row each, and the runner that carries out a row's steps in their
-// order: confirmation, the input request, reading, converting, the output, writing, the report.
+// order: confirmation, the input request, a validating pass where the format needs one, the
+// output, converting in pieces into it, the report.
 
 #include "conversion_library.h"
 #include "texts.h"
 
 #include <QDir>
 #include <QString>
-
-#include <cstdint>
 
 class FileRequester;
 class MessageBoxes;
@@ -25,8 +24,6 @@ struct FileJob {
     Text confirmPrompt;
     Text inputFilter;
     Text inputTitle;
-    // Inputs over this many bytes are refused before they are read, as their result would not fit.
-    std::uint64_t largestInput;
     LibraryFunction conversion;
     OutputPlace output;
     const char *extension; // for BesideInput
@@ -64,11 +61,6 @@ public:
     std::optional<QString> printableFormOfTyped(const QString &typed);
 
 private:
-    // Reads input whole into what room(size) gives, refusing what the job cannot take; the
-    // conversion's step begins as it returns, since the caller converts straight away.
-    template <typename Room> auto read(const FileJob &job, const QString &input, WorkProgress &progress, Room room);
-    Bytes readAndConvert(const FileJob &job, const QString &input, WorkProgress &progress);
-
     FileRequester &m_dialog;
     MessageBoxes &m_messages;
     WorkRunner &m_work;

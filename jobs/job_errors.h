@@ -27,11 +27,10 @@ private:
 inline constexpr int kCancelledErrorNumber = 32755;
 
 // The program's own failures. Numbers start above any errno value so the two kinds never share a
-// number. 1001 (an empty input) and 1003 (a .m64 holding only blanks) are retired: both convert now.
+// number. 1001 (an empty input) and 1003 (a .m64 holding only blanks) are retired: both convert now;
+// so are 1004 and 1005 (inputs too large for one library call): files convert in pieces.
 enum class JobFailure : int {
     NotMime64 = 1002, // %1 path
-    InputTooLarge = 1004, // %1 path
-    EncodedTooLarge = 1005, // %1 path
     LibraryMissing = 1006, // %1 library file, %2 dlerror text
     FunctionMissing = 1007, // %1 function, %2 library file
     NoResult = 1008, // %1 function
@@ -39,6 +38,7 @@ enum class JobFailure : int {
     InputChanged = 1010, // %1 path
     TypedTextTooLarge = 1011,
     Unexpected = 1012, // %1 what went wrong, as the failing code said it
+    PieceTooLarge = 1013, // %1 path
 };
 
 // Our failure with its Italian description; %1 and %2 filled from the arguments.

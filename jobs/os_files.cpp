@@ -1,7 +1,6 @@
 #include "os_files.h"
 
 #include "job_errors.h"
-#include "user_interaction.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,6 +11,7 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -20,7 +20,7 @@
 
 namespace {
 
-// Reads and writes go in chunks so that progress shows and a cancel is heard between them.
+// Writes go in chunks of at most this; tests take smaller ones to fail or pause a write midway.
 constexpr std::size_t kChunkBytes = std::size_t { 8 } << 20;
 
 ReplaceHooksForTesting g_hooks;
@@ -33,8 +33,15 @@ public:
     {
     }
     ~UniqueFd() { close(); }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
+    UniqueFd(UniqueFd &&other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    {
+    }
+    UniqueFd &operator=(UniqueFd &&other) noexcept
+    {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
 
     int get() const { return m_fd; }
     void reset(int fd)
@@ -77,64 +84,77 @@ JobError notOrdinary(const QString &path, mode_t mode)
     return jobFailure(JobFailure::NotOrdinaryFile, path, text(why));
 }
 
-void readAll(int fd, char *target, std::size_t size, const QString &path, WorkProgress *progress)
+std::int64_t modifiedNanoseconds(const struct stat &info)
 {
-    for (std::size_t done = 0; done < size;) {
-        if (progress)
-            progress->advance(done, size);
-        const ssize_t got = ::read(fd, target + done, std::min(kChunkBytes, size - done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw osFailure(errno);
-        if (got == 0)
-            throw jobFailure(JobFailure::InputChanged, path);
-        done += static_cast<std::size_t>(got);
-    }
-    // A file still growing would be cut short without a word.
-    char beyond;
-    ssize_t got;
-    while ((got = ::read(fd, &beyond, 1)) < 0 && errno == EINTR) { }
-    if (got < 0)
-        throw osFailure(errno);
-    if (got > 0)
-        throw jobFailure(JobFailure::InputChanged, path);
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
 } // namespace
 
-void readWholeFile(const QString &path, const std::function<char *(std::size_t size)> &room, WorkProgress *progress)
+InputFile::InputFile(const QString &path)
+    : m_path(path)
 {
     // O_NONBLOCK so that a FIFO chosen by mistake cannot hang the job.
-    UniqueFd file(::open(encodedPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!file.valid())
+    m_fd = ::open(encodedPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (m_fd < 0)
         throw osFailure(errno);
     struct stat info { };
-    if (::fstat(file.get(), &info) != 0)
-        throw osFailure(errno);
-    if (!S_ISREG(info.st_mode))
-        throw notOrdinary(path, info.st_mode);
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    if (size > kLargestInput)
-        throw jobFailure(JobFailure::InputTooLarge, path);
-    readAll(file.get(), room(static_cast<std::size_t>(size)), static_cast<std::size_t>(size), path, progress);
-    if (progress)
-        progress->advance(size, size);
-    if (const int error = file.close(); error != 0)
+    if (::fstat(m_fd, &info) != 0) {
+        const int error = errno;
+        ::close(m_fd);
         throw osFailure(error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(m_fd);
+        throw notOrdinary(path, info.st_mode);
+    }
+    m_size = static_cast<std::uint64_t>(info.st_size);
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
+    m_modified = modifiedNanoseconds(info);
+}
+
+InputFile::~InputFile()
+{
+    ::close(m_fd);
+}
+
+std::size_t InputFile::read(char *target, std::size_t room)
+{
+    // At the first size, one byte more tells a file that grew.
+    char beyond;
+    const bool atEnd = m_offset >= m_size;
+    const std::size_t wanted = atEnd ? 1 : static_cast<std::size_t>(std::min<std::uint64_t>(room, m_size - m_offset));
+    ssize_t got;
+    while ((got = ::pread(m_fd, atEnd ? &beyond : target, wanted, static_cast<off_t>(m_offset))) < 0
+           && errno == EINTR) { }
+    if (got < 0)
+        throw osFailure(errno);
+    if (atEnd != (got == 0))
+        throw jobFailure(JobFailure::InputChanged, m_path);
+    m_offset += static_cast<std::uint64_t>(got);
+    return static_cast<std::size_t>(got);
+}
+
+void InputFile::checkUnchanged() const
+{
+    struct stat opened { };
+    struct stat named { };
+    if (::fstat(m_fd, &opened) != 0 || ::stat(encodedPath(m_path).c_str(), &named) != 0
+        || static_cast<std::uint64_t>(opened.st_size) != m_size || modifiedNanoseconds(opened) != m_modified
+        || named.st_dev != m_device || named.st_ino != m_inode)
+        throw jobFailure(JobFailure::InputChanged, m_path);
 }
 
 namespace {
 
-// Writes everything, through short writes and signals; 0 or the errno.
-int writeAll(int fd, const char *data, std::size_t size, WorkProgress *progress)
+// Writes everything, through short writes and signals; 0 or the errno. written: the bytes before.
+int writeAll(int fd, const char *data, std::size_t size, std::size_t written)
 {
     const std::size_t chunk = g_hooks.chunkBytes != 0 ? g_hooks.chunkBytes : kChunkBytes;
     for (std::size_t done = 0; done < size;) {
-        if (progress)
-            progress->advance(done, size);
         if (g_hooks.beforeWrite)
-            if (const int error = g_hooks.beforeWrite(done); error != 0)
+            if (const int error = g_hooks.beforeWrite(written + done); error != 0)
                 return error;
         const ssize_t put = ::write(fd, data + done, std::min(chunk, size - done));
         if (put < 0 && errno == EINTR)
@@ -175,8 +195,10 @@ std::string folderOf(const std::string &name)
     return slash == 0 ? "/" : name.substr(0, slash);
 }
 
-std::string randomName(const std::string &folder)
+std::string randomName(const std::string &folder, int attempt)
 {
+    if (attempt == 0 && !g_hooks.firstTemporaryName.empty())
+        return folder + '/' + g_hooks.firstTemporaryName;
     static unsigned long long fallback = 0;
     unsigned long long value = 0;
     if (::getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value))
@@ -187,22 +209,57 @@ std::string randomName(const std::string &folder)
     return folder + "/.dravolin-" + suffix + ".tmp";
 }
 
-// The new content on its way in: an unnamed file where the file system has them, else a hidden
+// Links the unnamed file fd into folder under a fresh name, through /proc, which needs no
+// privilege; the name, or empty when the system would not.
+std::string linkUnnamed(int fd, const std::string &folder)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = randomName(folder, attempt);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return candidate;
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+// An unnamed file in folder, or an invalid one where the file system makes none.
+UniqueFd unnamedFile(const std::string &folder, mode_t mode)
+{
+    UniqueFd file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (!file.valid() && errno != EOPNOTSUPP && errno != EISDIR)
+        throw osFailure(errno);
+    return file;
+}
+
+// Whether an unnamed file made in folder can later be named: asked of an empty one, named and
+// unnamed again at once, since a content written unnamed could not be written again.
+bool unnamedFilesCanBeNamed(const std::string &folder)
+{
+    const UniqueFd probe = unnamedFile(folder, 0600);
+    if (!probe.valid())
+        return false;
+    const std::string name = linkUnnamed(probe.get(), folder);
+    return !name.empty() && ::unlink(name.c_str()) == 0;
+}
+
+} // namespace
+
+// The new content on its way in: an unnamed file where the folder can name one, else a hidden
 // named one. Whatever name it has is removed again unless it was renamed into place.
-class Replacement {
+class FileReplacement::Temporary {
 public:
-    Replacement(const std::string &folder, mode_t mode, bool unnamed)
+    Temporary(const std::string &folder, mode_t mode)
         : m_folder(folder)
     {
-        if (unnamed) {
-            m_fd.reset(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        if (!g_hooks.namedTemporaryOnly && unnamedFilesCanBeNamed(folder)) {
+            m_fd = unnamedFile(folder, mode);
             if (m_fd.valid())
                 return;
-            if (errno != EOPNOTSUPP && errno != EISDIR)
-                throw osFailure(errno);
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = randomName(folder);
+            const std::string candidate = randomName(folder, attempt);
             // Created exclusively: never someone else's file, nor a link.
             m_fd.reset(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
             if (m_fd.valid()) {
@@ -214,38 +271,27 @@ public:
         }
         throw osFailure(EEXIST);
     }
-    ~Replacement()
+    ~Temporary()
     {
         m_fd.close();
         if (!m_name.empty())
             ::unlink(m_name.c_str());
     }
-    Replacement(const Replacement &) = delete;
-    Replacement &operator=(const Replacement &) = delete;
+    Temporary(const Temporary &) = delete;
+    Temporary &operator=(const Temporary &) = delete;
 
     int fd() const { return m_fd.get(); }
 
-    // Gives an unnamed file its name, through /proc, which needs no privilege. False when the
-    // system would not: the content must then go through a named file instead.
-    bool giveName()
+    // Flushes the content and closes the file, named.
+    void finish()
     {
-        if (!m_name.empty())
-            return true;
-        const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = randomName(m_folder);
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                m_name = candidate;
-                return true;
-            }
-            if (errno != EEXIST)
-                return false;
+        if (::fsync(m_fd.get()) != 0)
+            throw osFailure(errno);
+        if (m_name.empty()) {
+            m_name = linkUnnamed(m_fd.get(), m_folder);
+            if (m_name.empty())
+                throw osFailure(errno);
         }
-        return false;
-    }
-
-    void closeFile()
-    {
         if (const int error = m_fd.close(); error != 0)
             throw osFailure(error);
     }
@@ -262,56 +308,57 @@ private:
     UniqueFd m_fd;
 };
 
-// The content, the old file's owner (where we may) and its permission bits, flushed to disk.
-// Set-id and sticky bits are never carried over: decoding over a privileged program must not
-// leave a privileged program holding whatever was decoded.
-void fill(const Replacement &replacement, const std::optional<struct stat> &old, const void *data, std::size_t size,
-          WorkProgress *progress)
+FileReplacement::FileReplacement(const QString &path)
+    : m_path(path)
+    , m_name(encodedPath(path))
 {
-    const int fd = replacement.fd();
+    const std::optional<struct stat> old = replaceableTarget(path, m_name);
+    // A new file gets the usual 0666 less the umask; a replacement stays private until it takes
+    // the old file's owner and mode.
+    m_temporary = std::make_unique<Temporary>(folderOf(m_name), old ? 0600 : 0666);
+    // The old file's owner (where we may) and its permission bits. Set-id and sticky bits are
+    // never carried over: decoding over a privileged program must not leave a privileged program
+    // holding whatever was decoded.
     if (old) {
+        const int fd = m_temporary->fd();
         // Only root may give a file away: otherwise it becomes ours.
         if (old->st_uid != ::geteuid() || old->st_gid != ::getegid())
             static_cast<void>(::fchown(fd, old->st_uid, old->st_gid));
         if (::fchmod(fd, old->st_mode & 0777) != 0)
             throw osFailure(errno);
     }
-    if (const int error = writeAll(fd, static_cast<const char *>(data), size, progress); error != 0)
-        throw osFailure(error);
-    if (::fsync(fd) != 0)
-        throw osFailure(errno);
 }
 
-} // namespace
+FileReplacement::~FileReplacement() = default;
 
-void replaceFile(const QString &path, const void *data, std::size_t size, WorkProgress *progress)
+void FileReplacement::write(const char *data, std::size_t size)
 {
-    const std::string name = encodedPath(path);
-    const std::optional<struct stat> old = replaceableTarget(path, name);
-    const std::string folder = folderOf(name);
-    // A new file gets the usual 0666 less the umask; a replacement stays private until it takes
-    // the old file's owner and mode.
-    const mode_t mode = old ? 0600 : 0666;
+    if (const int error = writeAll(m_temporary->fd(), data, size, m_written); error != 0)
+        throw osFailure(error);
+    m_written += size;
+}
 
-    auto replacement = std::make_unique<Replacement>(folder, mode, !g_hooks.namedTemporaryOnly);
-    fill(*replacement, old, data, size, progress);
-    if (!replacement->giveName()) {
-        replacement = std::make_unique<Replacement>(folder, mode, false);
-        fill(*replacement, old, data, size, progress);
-    }
-    replacement->closeFile();
-
-    if (progress)
-        progress->advance(size, size); // the last moment the person may still stop it
+void FileReplacement::commit(const std::function<void()> &beforeRename)
+{
+    m_temporary->finish();
+    if (beforeRename)
+        beforeRename();
     // Something may have appeared at path meanwhile: look again just before.
-    replaceableTarget(path, name);
-    replacement->renameOver(name);
+    replaceableTarget(m_path, m_name);
+    m_temporary->renameOver(m_name);
 
     // Make the rename itself durable. The new content is already in place, so a folder that
     // cannot be synced (some file systems refuse) is not a failure.
-    UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd directory(::open(folderOf(m_name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.valid())
         static_cast<void>(::fsync(directory.get()));
+}
+
+void replaceFile(const QString &path, const void *data, std::size_t size)
+{
+    FileReplacement replacement(path);
+    replacement.write(static_cast<const char *>(data), size);
+    replacement.commit();
 }
 
 void setReplaceHooksForTesting(ReplaceHooksForTesting hooks)

@@ -1,34 +1,77 @@
 #pragma once
-// The OS file and process calls of the jobs: whole-file reads, safe file replacement and the
-// program's own folder. Plain POSIX, RAII throughout.
+// The OS file and process calls of the jobs: the input read in pieces, safe file replacement and
+// the program's own folder. Plain POSIX, RAII throughout.
 
 #include <QString>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
-class WorkProgress;
+// An ordinary file opened for reading and kept open until the job ends, so that it can be read
+// twice and checked for changes before its result takes a name.
+class InputFile {
+public:
+    // Refuses what is not an ordinary file (1009) and what cannot be opened (errno).
+    explicit InputFile(const QString &path);
+    ~InputFile();
+    InputFile(const InputFile &) = delete;
+    InputFile &operator=(const InputFile &) = delete;
 
-// Largest file the library's 32-bit counts can take.
-inline constexpr std::uint64_t kLargestInput = INT32_MAX;
+    const QString &path() const { return m_path; }
+    // The size it had when opened.
+    std::uint64_t size() const { return m_size; }
+    // Reading starts again from the first byte.
+    void rewind() { m_offset = 0; }
+    // Reads up to room bytes into target; 0 at the end. A file that ends before its first size or
+    // goes on past it has changed (1010).
+    std::size_t read(char *target, std::size_t room);
+    // Throws 1010 unless the path still names this file, with its first size and modification time.
+    void checkUnchanged() const;
 
-// Reads the whole ordinary file at path. Once its size is known, and before a byte is read,
-// room(size) is asked for size writable bytes; it may throw to refuse the file. Files over
-// kLargestInput are refused before room is asked. The file is closed again before this returns.
-// progress, when given, hears of every chunk and may stop the read by throwing.
-void readWholeFile(const QString &path, const std::function<char *(std::size_t size)> &room,
-                   WorkProgress *progress = nullptr);
+private:
+    QString m_path;
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+    std::uint64_t m_offset = 0;
+    // Who the file is, as first seen: device, inode, modification time in nanoseconds.
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
+    std::int64_t m_modified = 0;
+};
 
-// Makes the file at path hold exactly size bytes from data, or leaves what was there untouched.
-// The content goes to an unnamed file in the same folder, is flushed to disk, named and renamed
-// over path, so that a killed program leaves nothing behind. An existing read-only file (EACCES)
-// or anything that is not an ordinary file is never replaced. The rename is the point of no
-// return: progress may stop the replacement by throwing until then.
-void replaceFile(const QString &path, const void *data, std::size_t size, WorkProgress *progress = nullptr);
+// The file at path replaced whole by what is written here, or left untouched. The content goes to
+// an unnamed file in the same folder, is flushed to disk, named and renamed over path, so that a
+// killed program leaves nothing behind; where the folder cannot name an unnamed file, a hidden
+// named one is written from the start instead. An existing read-only file (EACCES) or anything
+// that is not an ordinary file is never replaced.
+class FileReplacement {
+public:
+    explicit FileReplacement(const QString &path);
+    // Removes whatever was written unless commit() renamed it into place.
+    ~FileReplacement();
+    FileReplacement(const FileReplacement &) = delete;
+    FileReplacement &operator=(const FileReplacement &) = delete;
 
-// Test hooks for replaceFile; the default value restores normal work.
+    void write(const char *data, std::size_t size);
+    // Flushes, names and renames the content over path, then flushes the folder. beforeRename
+    // runs just before the rename, the point of no return, and may stop it by throwing.
+    void commit(const std::function<void()> &beforeRename = {});
+
+private:
+    class Temporary;
+    QString m_path;
+    std::string m_name;
+    std::unique_ptr<Temporary> m_temporary;
+    std::size_t m_written = 0;
+};
+
+// Makes the file at path hold exactly size bytes from data, through a FileReplacement.
+void replaceFile(const QString &path, const void *data, std::size_t size);
+
+// Test hooks for FileReplacement; the default value restores normal work.
 struct ReplaceHooksForTesting {
     // Asked before each write with the bytes written so far; a non-zero errno fails that write.
     std::function<int(std::size_t written)> beforeWrite;
@@ -36,6 +79,8 @@ struct ReplaceHooksForTesting {
     std::size_t chunkBytes = 0;
     // Writes through a named temporary, as on file systems without unnamed files.
     bool namedTemporaryOnly = false;
+    // The first name a named temporary tries, before random ones; empty for random ones only.
+    std::string firstTemporaryName = {};
 };
 void setReplaceHooksForTesting(ReplaceHooksForTesting hooks);
 

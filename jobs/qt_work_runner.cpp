@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -18,19 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kQuietTime = std::chrono::seconds(1);
 constexpr int kPollMilliseconds = 50;
-
-Text stepText(WorkStep step)
-{
-    switch (step) {
-    case WorkStep::Reading:
-        return Text::ReadingStep;
-    case WorkStep::Converting:
-        return Text::ConvertingStep;
-    case WorkStep::Writing:
-        break;
-    }
-    return Text::WritingStep;
-}
 
 } // namespace
 
@@ -47,7 +35,6 @@ public:
         stopIfCancelled();
         m_done = 0;
         m_total = 0;
-        m_stepStart = Clock::now().time_since_epoch().count();
         m_step = step;
     }
     void advance(std::uint64_t done, std::uint64_t total) override
@@ -63,30 +50,28 @@ public:
     }
 
     WorkStep step() const { return m_step; }
-    Clock::time_point stepStart() const { return Clock::time_point(Clock::duration(m_stepStart.load())); }
+    Clock::time_point started() const { return m_started; }
     int percent() const
     {
         const std::uint64_t total = m_total;
-        return total == 0 ? 0 : static_cast<int>(m_done * 100 / total);
+        return total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(m_done * 100 / total, 100));
     }
 
 private:
     const std::atomic<bool> &m_cancelled;
     std::atomic<WorkStep> m_step = WorkStep::Reading;
-    std::atomic<Clock::rep> m_stepStart = Clock::now().time_since_epoch().count();
+    const Clock::time_point m_started = Clock::now(); // one clock per work run
     std::atomic<std::uint64_t> m_done = 0;
     std::atomic<std::uint64_t> m_total = 0;
 };
 
 void QtWorkRunner::showProgress(QProgressDialog &dialog, const Progress &progress, bool &shown) const
 {
-    if (!shown && Clock::now() - progress.stepStart() < kQuietTime)
+    if (!shown && Clock::now() - progress.started() < kQuietTime)
         return;
-    const WorkStep step = progress.step();
-    dialog.setLabelText(text(stepText(step)));
-    // Converting is one library call: it has no percentage to show.
-    dialog.setMaximum(step == WorkStep::Converting ? 0 : 100);
-    dialog.setValue(step == WorkStep::Converting ? 0 : progress.percent());
+    dialog.setLabelText(text(progress.step() == WorkStep::Reading ? Text::ReadingStep : Text::ConvertingStep));
+    dialog.setMaximum(100);
+    dialog.setValue(progress.percent());
     if (!shown) {
         shown = true;
         dialog.show();

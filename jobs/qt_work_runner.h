@@ -1,6 +1,7 @@
 #pragma once
 // Runs a job's work steps on a worker thread while the window stays live: the busy cursor shows,
-// and a step still running after a second of its own shows a progress dialog that can stop it.
+// and a work run still going after a second shows its step and percentage in a progress dialog
+// that can stop it.
 
 #include "user_interaction.h"
 

@@ -38,7 +38,6 @@ QString text(Text which)
     case Text::PrintableDecodedWords: return QStringLiteral(": Decifrazione eseguita correttamente.");
     case Text::ReadingStep: return QStringLiteral("Lettura…");
     case Text::ConvertingStep: return QStringLiteral("Conversione…");
-    case Text::WritingStep: return QStringLiteral("Scrittura…");
     case Text::CancelButton: return QStringLiteral("Annulla");
     case Text::ErrorTitle: return QStringLiteral("Errore");
     case Text::Cancelled: return QStringLiteral("Operazione annullata.");
@@ -60,8 +59,6 @@ QString description(JobFailure failure)
 {
     switch (failure) {
     case JobFailure::NotMime64: return QStringLiteral("Il file %1 non contiene dati Mime64 validi.");
-    case JobFailure::InputTooLarge: return QStringLiteral("Il file %1 è troppo grande: si possono convertire al massimo 2147483647 byte.");
-    case JobFailure::EncodedTooLarge: return QStringLiteral("Il file %1 è troppo grande: la sua codifica Mime64 supererebbe 2147483647 byte.");
     case JobFailure::LibraryMissing: return QStringLiteral("Impossibile caricare la libreria di conversione %1: %2");
     case JobFailure::FunctionMissing: return QStringLiteral("La funzione %1 non si trova nella libreria di conversione %2.");
     case JobFailure::NoResult: return QStringLiteral("La funzione %1 della libreria di conversione non ha restituito alcun risultato (memoria insufficiente o risultato oltre 2147483647 byte).");
@@ -69,6 +66,7 @@ QString description(JobFailure failure)
     case JobFailure::InputChanged: return QStringLiteral("Il file %1 è cambiato durante la lettura.");
     case JobFailure::TypedTextTooLarge: return QStringLiteral("Il testo è troppo lungo: si possono convertire al massimo 2147483647 byte.");
     case JobFailure::Unexpected: return QStringLiteral("Errore imprevisto: %1");
+    case JobFailure::PieceTooLarge: return QStringLiteral("Il file %1 non si può convertire: contiene un tratto che non si può dividere, troppo lungo per una sola chiamata della libreria di conversione.");
     }
     return {};
 }

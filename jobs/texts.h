@@ -40,7 +40,6 @@ enum class Text {
     // A job's progress while its work steps run.
     ReadingStep,
     ConvertingStep,
-    WritingStep,
     CancelButton,
 
     // Failures: the title, a cancel, and why a path is not an ordinary file.

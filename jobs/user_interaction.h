@@ -37,21 +37,22 @@ public:
     virtual MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) = 0;
 };
 
-enum class WorkStep { Reading, Converting, Writing };
+// A validating pass reads; a pass that writes converts.
+enum class WorkStep { Reading, Converting };
 
 // What a work step tells the person while it runs, and how it learns that they want it stopped.
-// Called from the thread the work runs on.
+// Called from the thread the work runs on and from the reader thread it starts.
 class WorkProgress {
 public:
     virtual ~WorkProgress() = default;
     // Each throws cancelledByPerson() once the person asked to stop.
     virtual void begin(WorkStep step) = 0;
-    // done of total bytes of a read or write.
+    // done of total bytes of the input read, before each read.
     virtual void advance(std::uint64_t done, std::uint64_t total) = 0;
     virtual void stopIfCancelled() = 0;
 };
 
-// Carries out a job's work steps (reading, converting, writing) between its dialog steps. The
+// Carries out a job's work steps (a validating pass, converting) between its dialog steps. The
 // window runs them off its own thread; a failure or a cancel comes back as the exception it was.
 class WorkRunner {
 public:

@@ -108,3 +108,4 @@ inline QStringList listing(const QString &folder)
 
 using dravolin::cases::italianProse;
 using dravolin::cases::randomBytes;
+using dravolin::cases::randomFrom;

@@ -5,12 +5,14 @@
 // Qt's runtime files go to a folder of our own.
 
 #include "conversion_library.h"
+#include "file_jobs.h"
 #include "frm_main.h"
 #include "italian_translations.h"
 #include "os_files.h"
 #include "printable_text_box.h"
 #include "qt_file_dialog.h"
 #include "qt_message_boxes.h"
+#include "streamed_conversion.h"
 #include "support.h"
 
 #include <gmock/gmock.h>
@@ -221,34 +223,46 @@ void whenModal(std::function<void(QWidget *)> act)
     timer->start(10);
 }
 
-// A step of 10 s on a worker while the window's thread watches: after a second the progress dialog
-// shows the job and the step, and "Annulla" stops it; a failure comes back as the job's error.
-TEST(WorkOffTheWindow, ALongStepRunsOnAWorkerShowsItsProgressAndAnnullaStopsIt)
+// A job on a worker while the window's thread watches: after a second the progress dialog shows
+// the job, its step and how much of the input is read, about half at the input's midpoint;
+// "Annulla" stops it, leaving nothing written; a failure comes back as the job's error.
+TEST(WorkOffTheWindow, ALongJobShowsHowFarItIsAndAnnullaStopsIt)
 {
     QWidget window;
     QtWorkRunner runner(&window);
+    QTemporaryDir dir;
+    writeFile(dir.filePath("a.bin"), randomBytes(57000, 3));
+    setPieceHooksForTesting({ 64 });
     std::thread::id worker;
+    setReplaceHooksForTesting({ [&](std::size_t written) {
+        if (written >= 78000 / 2 && worker == std::thread::id()) // the output's midpoint, once
+            worker = std::this_thread::get_id(), std::this_thread::sleep_for(2500ms);
+        return 0;
+    } });
     QStringList shown;
+    const auto started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration shownAfter {};
     whenModal([&](QWidget *modal) {
         auto *dialog = qobject_cast<QProgressDialog *>(modal);
-        shown << dialog->windowTitle() << dialog->labelText();
+        shownAfter = std::chrono::steady_clock::now() - started;
+        shown << dialog->windowTitle() << dialog->labelText() << QString::number(dialog->value() / 5 * 5);
         for (QPushButton *button : dialog->findChildren<QPushButton *>())
             shown << button->text(), button->click();
     });
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_THROW(runner.run("Conversione Mime64",
-                            [&](WorkProgress &progress) {
-                                worker = std::this_thread::get_id();
-                                progress.begin(WorkStep::Reading);
-                                for (std::uint64_t i = 0; i < 1000; ++i, std::this_thread::sleep_for(10ms))
-                                    progress.advance(i, 1000);
-                            }),
-                 JobError);
-    const auto shownAfter = std::chrono::steady_clock::now() - started;
+    Seen seen;
+    ScriptedDialog dialog(seen);
+    ScriptedMessages messages(seen);
+    ConversionLibrary library;
+    dialog.answers = { dir.filePath("a.bin") };
+    JobRunner(dialog, messages, runner, library).run(ConvertiFileMime64);
+    setReplaceHooksForTesting({});
+    setPieceHooksForTesting({});
     EXPECT_GE(shownAfter, 1s);
     EXPECT_LT(shownAfter, 2s);
     EXPECT_NE(worker, std::this_thread::get_id());
-    EXPECT_THAT(shown, ElementsAre("Conversione Mime64", "Lettura…", "Annulla"));
+    EXPECT_THAT(shown, ElementsAre("Conversione Mime64", "Conversione…", "50", "Annulla"));
+    EXPECT_THAT(seen, SizeIs(1)); // the open request, and silence
+    EXPECT_THAT(listing(dir.path()), ElementsAre("a.bin 57000"));
     EXPECT_THROW(runner.run("", [](WorkProgress &) { throw JobError(28, "spazio"); }), JobError);
 }
 
