@@ -1,6 +1,6 @@
-// The four file jobs through the real job code, each iteration beside a baseline timed right after
-// it: the same input read through one buffer, and a file as large as the job's output written and
-// flushed with its folder, as the job flushes its own. Per job it reports:
+// The four file jobs through the real job code, each run between two runs of a baseline: the same
+// input read through one buffer, and a file as large as the job's output written and flushed with
+// its folder, as the job flushes its own. The baseline time is the mean of the two. Per job:
 //
 //   ratio_to_baseline       job time over baseline time; for a decoder, only the part after the
 //                           save dialog, since the validating pass before it writes nothing
@@ -16,7 +16,8 @@
 //   TMPDIR=folder            where the inputs and outputs go: room for the input and twice the output
 //
 // Inputs are written piece by piece, flushed, and read once before the first run, so both the job
-// and the baseline read from the page cache. Every output is deleted as soon as it is measured.
+// and the baseline read from the page cache. Every output is deleted as soon as it is measured,
+// and the job's output is checked to be as large as the content's encoded or plain form.
 // The library is the libdravolin.so beside this program; DRAVOLIN_CODEC forces its path.
 
 #include "codec_cases.h"
@@ -130,6 +131,11 @@ public:
         if (::fsync(m_fd) != 0)
             throw failure(m_path, "fsync");
     }
+    void syncFileSystem()
+    {
+        if (::syncfs(m_fd) != 0)
+            throw failure(m_path, "syncfs");
+    }
 
 private:
     QString m_path;
@@ -141,6 +147,15 @@ void syncFolderOf(const QString &path)
     File(QFileInfo(path).absolutePath(), O_RDONLY | O_DIRECTORY).sync();
 }
 
+// Deletes the file and waits until the file system has freed its blocks, so that the freeing
+// does not fall into whatever is timed next.
+void deleteNow(const QString &path)
+{
+    if (!QFile::remove(path))
+        throw std::runtime_error("cannot delete " + path.toStdString());
+    File(QFileInfo(path).absolutePath(), O_RDONLY | O_DIRECTORY).syncFileSystem();
+}
+
 // Loaded once, before any job is timed.
 ConversionLibrary &library()
 {
@@ -148,12 +163,12 @@ ConversionLibrary &library()
     return loaded;
 }
 
+// Bytes go through Mime64, prose through Printable.
 enum class Content { RandomBytes, Prose, SparseZeros };
-enum class Encoding { None, Mime64, Printable };
 
 struct InputKind {
     Content content;
-    Encoding encoding;
+    bool encoded; // the content's encoded form, for a decoder
     std::uint64_t plainBytes; // before encoding: what a decoder gives back
     bool operator==(const InputKind &) const = default;
 };
@@ -172,41 +187,47 @@ std::string plainPiece(Content content, std::uint64_t index, std::uint64_t left)
     return prose;
 }
 
-void writeEncoded(File &file, Encoding encoding, const std::string &plain)
+LibraryText encodedPiece(Content content, const std::string &plain)
 {
-    if (encoding == Encoding::None) {
-        file.write(plain.data(), plain.size());
-        return;
-    }
-    const LibraryText text = encoding == Encoding::Mime64
-        ? library().ConvertiMime64(plain.data(), plain.size())
-        : library().ConvertiPrintable(library().AllocaTesto(plain.data(), plain.size()));
-    file.write(text.data(), text.size());
+    if (content == Content::Prose)
+        return library().ConvertiPrintable(library().AllocaTesto(plain.data(), plain.size()));
+    return library().ConvertiMime64(plain.data(), plain.size());
 }
 
 // Writes the input piece by piece, never holding more than a piece, then flushes it, so that its
-// write-back cannot land in a timed run; plain zeros make a sparse file. Then reads it once.
-void makeInput(const QString &path, const InputKind &kind)
+// write-back cannot land in a timed run; plain zeros make a sparse file. Every piece is encoded,
+// to learn the size of the whole encoded form, which it returns: an encoder's output size.
+std::uint64_t writeInput(const QString &path, const InputKind &kind)
 {
-    {
-        File file(path, O_WRONLY | O_CREAT | O_TRUNC);
-        const bool sparse = kind.content == Content::SparseZeros && kind.encoding == Encoding::None;
-        if (sparse)
-            file.resize(kind.plainBytes);
-        for (std::uint64_t done = 0, index = 0; done < kind.plainBytes && !sparse; ++index) {
-            const std::string plain = plainPiece(kind.content, index, kind.plainBytes - done);
-            writeEncoded(file, kind.encoding, plain);
-            done += plain.size();
-        }
-        file.sync();
+    File file(path, O_WRONLY | O_CREAT | O_TRUNC);
+    const bool sparse = kind.content == Content::SparseZeros && !kind.encoded;
+    if (sparse)
+        file.resize(kind.plainBytes);
+    std::uint64_t encodedBytes = 0;
+    for (std::uint64_t done = 0, index = 0; done < kind.plainBytes; ++index) {
+        const std::string plain = plainPiece(kind.content, index, kind.plainBytes - done);
+        const LibraryText encoded = encodedPiece(kind.content, plain);
+        if (kind.encoded)
+            file.write(encoded.data(), encoded.size());
+        else if (!sparse)
+            file.write(plain.data(), plain.size());
+        encodedBytes += encoded.size();
+        done += plain.size();
     }
+    file.sync();
+    return encodedBytes;
+}
+
+void readThrough(const QString &path)
+{
     std::vector<char> buffer(kBufferBytes);
-    File warm(path, O_RDONLY);
-    while (warm.read(buffer.data(), buffer.size()) > 0) { }
+    File file(path, O_RDONLY);
+    while (file.read(buffer.data(), buffer.size()) > 0) { }
 }
 
 // The input of the case now running, in a folder of its own, kept while the next case (a
-// repetition) needs the same. The folder is resolved once: the jobs change the current folder.
+// repetition) needs the same; read once, so that every run finds it in the page cache. The
+// folder is resolved once: the jobs change the current folder.
 struct Workspace {
     explicit Workspace(const InputKind &made)
         : kind(made)
@@ -215,11 +236,14 @@ struct Workspace {
         folder.emplace(base + "/job_bench-XXXXXX");
         if (!folder->isValid())
             throw std::runtime_error("cannot make a folder in " + base.toStdString());
-        makeInput(input(), kind);
+        const std::uint64_t encodedBytes = writeInput(input(), kind);
+        readThrough(input());
+        outputBytes = kind.encoded ? kind.plainBytes : encodedBytes;
     }
     QString input() const { return folder->filePath("ingresso"); }
 
     InputKind kind;
+    std::uint64_t outputBytes; // what the job writes
     std::optional<QTemporaryDir> folder;
 };
 
@@ -320,7 +344,7 @@ double baselineSeconds(const QString &input, const QString &output, std::uint64_
     }
     syncFolderOf(output);
     const double seconds = secondsSince(start);
-    QFile::remove(output);
+    deleteNow(output);
     return seconds;
 }
 
@@ -328,13 +352,21 @@ double baselineSeconds(const QString &input, const QString &output, std::uint64_
 std::uint64_t measureAndDelete(const QString &path)
 {
     const auto size = static_cast<std::uint64_t>(QFileInfo(path).size());
-    if (!QFile::remove(path))
-        throw std::runtime_error("cannot delete " + path.toStdString());
+    deleteNow(path);
     return size;
 }
 
 struct Totals {
-    double job = 0, counted = 0, validating = 0, baseline = 0, peakAboveIdle = 0, peakAboveStart = 0;
+    double counted = 0, validating = 0, baseline = 0, peakAboveIdle = 0, peakAboveStart = 0;
+
+    void add(const JobRun &run, double baselineSeconds)
+    {
+        counted += run.seconds - run.validatingSeconds;
+        validating += run.validatingSeconds;
+        baseline += baselineSeconds;
+        peakAboveIdle = std::max(peakAboveIdle, run.peakAboveIdle);
+        peakAboveStart = std::max(peakAboveStart, run.peakAboveStart);
+    }
 };
 
 void report(benchmark::State &state, const Totals &totals, bool decoder)
@@ -356,24 +388,21 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind)
         const Workspace &space = workspaceFor(kind);
         const bool decoder = job->output == OutputPlace::ChosenToSave;
         const QString output = decoder ? space.folder->filePath("uscita") : space.input() + job->extension;
+        const QString copy = space.folder->filePath("copia");
         Totals totals;
         for (auto _ : state) {
+            // Timed on both sides of the job, as the shared disk's speed drifts.
+            const double before = baselineSeconds(space.input(), copy, space.outputBytes);
             const JobRun run = runJob(*job, space.input(), output);
             if (!run.failure.empty()) {
                 state.SkipWithError(run.failure.c_str());
                 return;
             }
-            const std::uint64_t outputBytes = measureAndDelete(output);
-            if (decoder && outputBytes != kind.plainBytes)
-                throw std::runtime_error("the decoded file's size differs from the original's");
-            const double baseline = baselineSeconds(space.input(), space.folder->filePath("copia"), outputBytes);
+            if (measureAndDelete(output) != space.outputBytes)
+                throw std::runtime_error("the job's output is not as large as the content's encoded or plain form");
+            const double after = baselineSeconds(space.input(), copy, space.outputBytes);
             state.SetIterationTime(run.seconds);
-            totals.job += run.seconds;
-            totals.counted += run.seconds - run.validatingSeconds;
-            totals.validating += run.validatingSeconds;
-            totals.baseline += baseline;
-            totals.peakAboveIdle = std::max(totals.peakAboveIdle, run.peakAboveIdle);
-            totals.peakAboveStart = std::max(totals.peakAboveStart, run.peakAboveStart);
+            totals.add(run, (before + after) / 2);
         }
         report(state, totals, decoder);
     } catch (const std::exception &error) {
@@ -406,18 +435,18 @@ void registerJobs()
 {
     const char *mib = std::getenv("DRAVOLIN_BENCH_MIB");
     const std::uint64_t bytes = (mib ? std::strtoull(mib, nullptr, 10) : 64) << 20;
-    registerJob("ConvertiFileMime64", ConvertiFileMime64, { Content::RandomBytes, Encoding::None, bytes });
-    registerJob("DecifraFileMime64", DecifraFileMime64, { Content::RandomBytes, Encoding::Mime64, bytes });
-    registerJob("ConvertiFilePrintable", ConvertiFilePrintable, { Content::Prose, Encoding::None, bytes });
-    registerJob("DecifraFilePrintable", DecifraFilePrintable, { Content::Prose, Encoding::Printable, bytes });
+    registerJob("ConvertiFileMime64", ConvertiFileMime64, { Content::RandomBytes, false, bytes });
+    registerJob("DecifraFileMime64", DecifraFileMime64, { Content::RandomBytes, true, bytes });
+    registerJob("ConvertiFilePrintable", ConvertiFilePrintable, { Content::Prose, false, bytes });
+    registerJob("DecifraFilePrintable", DecifraFilePrintable, { Content::Prose, true, bytes });
     const char *big = std::getenv("DRAVOLIN_BENCH_BIG");
     if (!big || std::string(big) != "1")
         return;
     constexpr std::uint64_t kGiB = 1 << 30;
-    registerJob("ConvertiFileMime64", ConvertiFileMime64, { Content::SparseZeros, Encoding::None, 6 * kGiB });
-    registerJob("DecifraFileMime64", DecifraFileMime64, { Content::SparseZeros, Encoding::Mime64, 6 * kGiB });
-    registerJob("ConvertiFilePrintable", ConvertiFilePrintable, { Content::Prose, Encoding::None, 3 * kGiB });
-    registerJob("DecifraFilePrintable", DecifraFilePrintable, { Content::Prose, Encoding::Printable, 3 * kGiB });
+    registerJob("ConvertiFileMime64", ConvertiFileMime64, { Content::SparseZeros, false, 6 * kGiB });
+    registerJob("DecifraFileMime64", DecifraFileMime64, { Content::SparseZeros, true, 6 * kGiB });
+    registerJob("ConvertiFilePrintable", ConvertiFilePrintable, { Content::Prose, false, 3 * kGiB });
+    registerJob("DecifraFilePrintable", DecifraFilePrintable, { Content::Prose, true, 3 * kGiB });
 }
 
 } // namespace
