@@ -4,7 +4,8 @@
 //
 //   ratio_to_baseline       job time over baseline time; for a decoder, only the part after the
 //                           save dialog, since the validating pass before it writes nothing
-//   validating_s            a decoder's time before the save dialog (the time column is the whole job)
+//   validating_s            a decoder's time before the save dialog (the time column is the whole
+//                           job; the CPU column counts the baselines too)
 //   validating_to_baseline  that pass over the baseline time
 //   peak_above_idle_MiB     the job's peak resident memory over the program's size just before it
 //   peak_above_start_MiB    the same over the size before the run's first job: what the library
