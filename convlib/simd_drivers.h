@@ -119,6 +119,7 @@ struct PrintableEncodeMasks {
     std::uint64_t cr;
     std::uint64_t lf;
     std::uint64_t plain; // may stand as itself when a byte that also may follows
+    std::uint64_t blank; // space or tab
 };
 
 struct PrintableDecodeMasks {
@@ -141,107 +142,134 @@ inline std::uint64_t lineBreakStarts(std::uint64_t cr, std::uint64_t lf)
     return lf | (cr & (lf >> 1));
 }
 
-// One block being encoded: bytes [i, end) of the 64 loaded, none of them
-// before a line break, take the rule for a line that goes on.
-template <class Block>
-void printableEncodeOpen(const char *in, const PrintableEncodeMasks &masks, std::size_t i, std::size_t end, char *&out,
-                         PrintableEncodeState &state)
+// A line that goes on holds this many characters, then its soft break's '='.
+inline constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
+
+// How many of 16 bytes, escaped where `escaped` says, fit in `room` columns:
+// a popcount for the first 8, the widening table's prefix ends for the 8 a
+// line end falls in.
+inline std::size_t bytesFitting(std::uint64_t escaped, std::size_t room)
 {
-    constexpr std::size_t kOpenLine = kPrintableLineLength - 1; // and the soft break's '='
-    const std::uint64_t escaped = ~masks.plain & firstBits(end) & ~firstBits(i);
-    const std::size_t width = end - i + 2 * setBits(escaped);
-    if (state.column + width <= kOpenLine) {
-        // No soft break: literals between escapes go 64 bytes a copy, the
-        // excess overwritten by what follows.
-        for (std::uint64_t left = escaped; left != 0; left &= left - 1) {
-            const std::size_t at = lowZeros(left);
-            Block::copy64(out, in + i);
-            out += at - i;
-            writeEscape(out, static_cast<unsigned char>(in[at]));
-            i = at + 1;
-        }
-        Block::copy64(out, in + i);
-        out += end - i;
-        state.column += width;
-        return;
+    std::size_t taken = 0;
+    const std::size_t firstWidth = tables::kPrintableWidening[escaped & 0xFF].ends[7];
+    if (firstWidth <= room) {
+        taken = 8;
+        room -= firstWidth;
+        escaped >>= 8;
     }
-    while (i < end) {
-        // Literals up to the next escape, as many as the line takes.
-        const std::size_t literalEnd = smaller(i + lowZeros(escaped >> i), end);
-        while (i < literalEnd) {
-            if (state.column >= kOpenLine)
-                writeSoftBreak(out, state);
-            const std::size_t take = smaller(literalEnd - i, kOpenLine - state.column);
-            Block::copy64(out, in + i);
-            out += take;
-            i += take;
-            state.column += take;
-        }
-        if (i < end) {
-            if (state.column + 3 > kOpenLine)
-                writeSoftBreak(out, state);
-            writeEscape(out, static_cast<unsigned char>(in[i]));
-            state.column += 3;
-            ++i;
-        }
-    }
+    std::uint64_t ends = 0;
+    std::memcpy(&ends, tables::kPrintableWidening[escaped & 0xFF].ends.data(), sizeof ends);
+    // Each byte of 0x80 + room - end keeps its top bit where end <= room
+    // (room < 128 and end <= 24, so no byte borrows from the next).
+    const std::uint64_t fits = ((0x80 + room) * 0x0101010101010101ull - ends) & 0x8080808080808080ull;
+    return taken + setBits(fits);
 }
 
-// Encodes in[0..64) but what the next block must see to decide: returns the
-// bytes taken, at least one. Reads in[0..128) and writes at most 320 bytes.
-template <class Block> std::size_t printableEncodeBlock(const char *in, char *&out, PrintableEncodeState &state)
+// What a block's bytes are to the encoder; bit i speaks of byte i.
+struct PrintableBlockPlan {
+    std::uint64_t escaped; // written as "=XY"
+    std::uint64_t breaks; // the bytes of hard line breaks, copied
+    std::uint64_t lineEnds; // the byte before a hard break: its line may reach the 76th column
+};
+
+// Reads in[0..66): the two bytes past the block tell whether byte 63 ends a
+// line or starts a CR LF.
+inline PrintableBlockPlan planPrintableEncode(const char *in, const PrintableEncodeMasks &m)
 {
-    const PrintableEncodeMasks masks = Block::encodeMasks(in);
-    // A break starting in bytes 0..62 is seen whole; the byte before the
-    // last one loaded may stand before a break that is not.
-    const std::uint64_t breaks = lineBreakStarts(masks.cr, masks.lf) & firstBits(63);
-    const std::size_t openEnd = ((masks.cr | masks.lf) >> 63) != 0 ? 62 : 63;
-    std::size_t i = 0;
-    for (;;) {
-        const std::size_t at = i < 63 ? i + lowZeros(breaks >> i) : 64;
-        if (at >= 63) {
-            if (openEnd > i)
-                printableEncodeOpen<Block>(in, masks, i, openEnd, out, state);
-            return i > openEnd ? i : openEnd;
-        }
-        if (at > i) {
-            // The last byte of a line that ends may reach the 76th column;
-            // a blank there is escaped.
-            printableEncodeOpen<Block>(in, masks, i, at - 1, out, state);
-            const auto last = static_cast<unsigned char>(in[at - 1]);
-            const bool literal = tables::kPrintableLiteral[last];
-            if (state.column + (literal ? 1 : 3) > kPrintableLineLength)
-                writeSoftBreak(out, state);
-            if (literal)
-                *out++ = static_cast<char>(last);
-            else
-                writeEscape(out, last);
-        }
-        const std::size_t breakLength = in[at] == '\r' ? 2 : 1;
-        std::memcpy(out, in + at, 2); // the second byte is scratch for an LF
-        out += breakLength;
-        state.column = 0;
-        i = at + breakLength;
+    const bool lfNext = in[64] == '\n';
+    const bool breakNext = (lfNext && in[63] != '\r') || (in[64] == '\r' && in[65] == '\n');
+    const std::uint64_t crLf = m.cr & (m.lf >> 1 | std::uint64_t { lfNext } << 63);
+    const std::uint64_t breaks = m.lf | crLf;
+    // A break starts at a CR before an LF or at an LF after no CR; an LF at
+    // byte 0 after a CR counts as one, but only its byte -1 would end a line.
+    const std::uint64_t starts = crLf | (m.lf & ~(m.cr << 1));
+    const std::uint64_t lineEnds = starts >> 1 | std::uint64_t { breakNext } << 63;
+    return { (~m.plain & ~breaks) | (m.blank & lineEnds), breaks, lineEnds };
+}
+
+// The characters of the first `count` bytes of a chunk.
+inline std::size_t chunkWidth(std::uint64_t escaped, std::size_t count)
+{
+    return count + 2 * setBits(escaped & firstBits(count));
+}
+
+template <class Block>
+void printableEncodeChunk(const Block &block, const char *in, const PrintableBlockPlan &plan, std::size_t i,
+                          std::size_t count, char *&out, PrintableEncodeState &state);
+
+// The chunk's first line would pass its room: as many bytes as fit, then a
+// soft break, then the rest, which fits a fresh line (16 bytes are at most
+// 48 characters). The byte before a hard break may take the 76th column.
+template <class Block>
+[[gnu::noinline]] void printableEncodeSplit(const Block &block, const char *in, const PrintableBlockPlan &plan,
+                                            std::size_t i, std::size_t count, char *&out, PrintableEncodeState &state)
+{
+    const std::uint64_t escaped = plan.escaped >> i & firstBits(count);
+    const std::size_t take = bytesFitting(escaped, kOpenLine - state.column);
+    const std::size_t lineEnd = i + take;
+    if ((plan.lineEnds >> lineEnd & 1) != 0 && (plan.breaks >> i & firstBits(take + 1)) == 0
+        && state.column + chunkWidth(escaped, take + 1) <= kPrintableLineLength) {
+        // Only the byte before the break passed 75: the line ends at 76.
+        block.widen16(in + i, escaped, out);
+        out += chunkWidth(escaped, take + 1);
+        state.column += chunkWidth(escaped, take + 1);
+        if (take + 1 < count)
+            printableEncodeChunk(block, in, plan, lineEnd + 1, count - take - 1, out, state);
+        return;
+    }
+    block.widen16(in + i, escaped, out);
+    out += chunkWidth(escaped, take);
+    writeSoftBreak(out, state);
+    if (take < count)
+        printableEncodeChunk(block, in, plan, lineEnd, count - take, out, state);
+}
+
+// Bytes [i, i + count) of a block, count <= 16: widened whole; the column
+// goes on from the last hard break, if any, and a line that would pass its
+// room goes to the split.
+template <class Block>
+void printableEncodeChunk(const Block &block, const char *in, const PrintableBlockPlan &plan, std::size_t i,
+                          std::size_t count, char *&out, PrintableEncodeState &state)
+{
+    const std::uint64_t escaped = plan.escaped >> i & firstBits(count);
+    const std::uint64_t breaks = plan.breaks >> i & firstBits(count);
+    const std::size_t head = chunkWidth(escaped, lowZeros(breaks | std::uint64_t { 1 } << count));
+    if (head != 0 && state.column + head > kOpenLine) [[unlikely]] {
+        printableEncodeSplit(block, in, plan, i, count, out, state);
+        return;
+    }
+    block.widen16(in + i, escaped, out);
+    const std::size_t width = chunkWidth(escaped, count);
+    out += width;
+    if (breaks == 0) {
+        state.column += width;
+    } else {
+        const std::size_t after = 64 - __builtin_clzll(breaks); // bytes through the last break
+        state.column = width - chunkWidth(escaped, after);
     }
 }
 
 // 64 bytes a block through the path's Block:
-//   encodeMasks(in)  PrintableEncodeMasks of in[0..64);
-//   copy64(out, in)  in[0..64) -> out[0..64).
+//   encodeMasks(in)           PrintableEncodeMasks of in[0..64);
+//   widen16(in, escaped, out) in[0..16) -> out, each byte whose bit is set
+//                             in `escaped` as "=XY", the others as
+//                             themselves; writes out[0..64).
 // The last 127 bytes go to the scalar step, so a block may read ahead.
 template <class Block> std::size_t printableEncodeWide(const char *in, std::size_t n, char *out)
 {
+    const Block block {};
     char *const start = out;
     const char *const limit = out + printableEncodedBound(n);
     PrintableEncodeState state;
     state.lfSoftBreaks = printableUsesLf(in, n);
     std::size_t pos = 0;
-    while (pos < n) {
-        if (n - pos >= 128 && limit - out >= 320)
-            pos += printableEncodeBlock<Block>(in + pos, out, state);
-        else
-            pos = printableEncodeStep(in, n, pos, out, state);
+    for (; n - pos >= 128 && limit - out >= 320; pos += 64) {
+        const PrintableBlockPlan plan = planPrintableEncode(in + pos, block.encodeMasks(in + pos));
+        for (std::size_t i = 0; i < 64; i += 16)
+            printableEncodeChunk(block, in + pos, plan, i, 16, out, state);
     }
+    while (pos < n)
+        pos = printableEncodeStep(in, n, pos, out, state);
     return static_cast<std::size_t>(out - start);
 }
 
