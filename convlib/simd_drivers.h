@@ -187,10 +187,10 @@ inline PrintableBlockPlan planPrintableEncode(const char *in, const PrintableEnc
     return { (~m.plain & ~breaks) | (m.blank & lineEnds), breaks, lineEnds };
 }
 
-// The characters of the first `count` bytes of a chunk.
+// The characters of the first `count` bytes of a chunk, count < 64.
 inline std::size_t chunkWidth(std::uint64_t escaped, std::size_t count)
 {
-    return count + 2 * setBits(escaped & firstBits(count));
+    return count + 2 * setBits(escaped & ((std::uint64_t { 1 } << count) - 1));
 }
 
 template <class Block>
@@ -226,27 +226,51 @@ template <class Block>
 
 // Bytes [i, i + count) of a block, count <= 16: widened whole; the column
 // goes on from the last hard break, if any, and a line that would pass its
-// room goes to the split.
+// room goes to the split. Branch-free but for the split, as prose breaks
+// its lines at random.
 template <class Block>
 void printableEncodeChunk(const Block &block, const char *in, const PrintableBlockPlan &plan, std::size_t i,
                           std::size_t count, char *&out, PrintableEncodeState &state)
 {
-    const std::uint64_t escaped = plan.escaped >> i & firstBits(count);
-    const std::uint64_t breaks = plan.breaks >> i & firstBits(count);
-    const std::size_t head = chunkWidth(escaped, lowZeros(breaks | std::uint64_t { 1 } << count));
-    if (head != 0 && state.column + head > kOpenLine) [[unlikely]] {
+    const std::uint64_t chunk = (std::uint64_t { 1 } << count) - 1;
+    const std::uint64_t escaped = plan.escaped >> i & chunk;
+    const std::uint64_t breaks = plan.breaks >> i & chunk;
+    const std::size_t head = chunkWidth(escaped, static_cast<std::size_t>(__builtin_ctzll(breaks | (chunk + 1))));
+    if ((head != 0) & (state.column + head > kOpenLine)) [[unlikely]] {
         printableEncodeSplit(block, in, plan, i, count, out, state);
         return;
     }
-    block.widen16(in + i, escaped, out);
+    // Whole blocks without escapes (not prose's chunks: they would branch
+    // at random) are copied.
+    if (plan.escaped == 0)
+        std::memcpy(out, in + i, 16);
+    else
+        block.widen16(in + i, escaped, out);
     const std::size_t width = chunkWidth(escaped, count);
     out += width;
-    if (breaks == 0) {
-        state.column += width;
-    } else {
-        const std::size_t after = 64 - __builtin_clzll(breaks); // bytes through the last break
-        state.column = width - chunkWidth(escaped, after);
+    const std::size_t anyBreak = std::size_t { breaks == 0 } - 1; // all ones if there is a break
+    const std::size_t throughBreak = (64 - static_cast<std::size_t>(__builtin_clzll(breaks | 1))) & anyBreak;
+    state.column = (state.column & ~anyBreak) + width - chunkWidth(escaped, throughBreak);
+}
+
+// The column after a block if every line in it fits without a soft break,
+// the first going on from `column`; otherwise 0, as no line that fits ends
+// a block there.
+inline std::size_t printableBlockFits(const PrintableBlockPlan &plan, std::size_t column)
+{
+    const std::uint64_t escaped = plan.escaped;
+    if (plan.breaks == 0) {
+        const std::size_t end = column + 64 + 2 * setBits(escaped);
+        return end <= kOpenLine ? end : 0;
     }
+    // Escapes never fall on break bytes, so the widths may count through them.
+    const std::size_t first = lowZeros(plan.breaks);
+    const std::size_t last = 63 - static_cast<std::size_t>(__builtin_clzll(plan.breaks));
+    const std::size_t head = chunkWidth(escaped, first);
+    const std::size_t tail = 63 - last + 2 * setBits(escaped >> last);
+    const std::size_t middle = last - first + 2 * setBits(escaped >> first & firstBits(last - first));
+    return (head == 0 || column + head <= kOpenLine) && middle <= kOpenLine && tail <= kOpenLine && tail != 0 ? tail
+                                                                                                              : 0;
 }
 
 // 64 bytes a block through the path's Block:
@@ -265,6 +289,18 @@ template <class Block> std::size_t printableEncodeWide(const char *in, std::size
     std::size_t pos = 0;
     for (; n - pos >= 128 && limit - out >= 320; pos += 64) {
         const PrintableBlockPlan plan = planPrintableEncode(in + pos, block.encodeMasks(in + pos));
+        if (const std::size_t column = printableBlockFits(plan, state.column)) {
+            for (std::size_t i = 0; i < 64; i += 16) {
+                const std::uint64_t escaped = plan.escaped >> i & 0xFFFF;
+                if (plan.escaped == 0)
+                    std::memcpy(out, in + pos + i, 16);
+                else
+                    block.widen16(in + pos + i, escaped, out);
+                out += 16 + 2 * setBits(escaped);
+            }
+            state.column = column;
+            continue;
+        }
         for (std::size_t i = 0; i < 64; i += 16)
             printableEncodeChunk(block, in + pos, plan, i, 16, out, state);
     }
