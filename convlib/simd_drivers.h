@@ -7,6 +7,7 @@
 
 #include "scalar_kernels.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -145,24 +146,29 @@ inline std::uint64_t lineBreakStarts(std::uint64_t cr, std::uint64_t lf)
 // A line that goes on holds this many characters, then its soft break's '='.
 inline constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
 
-// How many of 16 bytes, escaped where `escaped` says, fit in `room` columns:
-// a popcount for the first 8, the widening table's prefix ends for the 8 a
-// line end falls in.
+// How many leading bytes, escaped where `escaped` says, fit in `room`
+// columns, room < 128, when not all 64 do: the characters through each
+// group of 8 summed in the bytes of one word, then the widening table's
+// prefix ends inside the group the line's end falls in.
 inline std::size_t bytesFitting(std::uint64_t escaped, std::size_t room)
 {
-    std::size_t taken = 0;
-    const std::size_t firstWidth = tables::kPrintableWidening[escaped & 0xFF].ends[7];
-    if (firstWidth <= room) {
-        taken = 8;
-        room -= firstWidth;
-        escaped >>= 8;
-    }
+    constexpr std::uint64_t kBytes = 0x0101010101010101ull;
+    std::uint64_t count = escaped - (escaped >> 1 & 0x5555555555555555ull);
+    count = (count & 0x3333333333333333ull) + (count >> 2 & 0x3333333333333333ull);
+    count = (count + (count >> 4)) & 0x0F0F0F0F0F0F0F0Full; // escapes in each group
+    const std::uint64_t through = (8 * kBytes + 2 * count) * kBytes; // at most 192 a byte: no carries
+    // In 16-bit lanes, 256 + room - through keeps bit 8 where through <= room.
+    constexpr std::uint64_t kLanes = 0x00FF00FF00FF00FFull, kBit8 = 0x0100010001000100ull;
+    const std::uint64_t limit = room * 0x0001000100010001ull | kBit8;
+    const std::size_t groups = smaller(
+        7, setBits((limit - (through & kLanes)) & kBit8) + setBits((limit - (through >> 8 & kLanes)) & kBit8));
+    const std::size_t left = room - ((through << 8) >> (8 * groups) & 0xFF);
     std::uint64_t ends = 0;
-    std::memcpy(&ends, tables::kPrintableWidening[escaped & 0xFF].ends.data(), sizeof ends);
-    // Each byte of 0x80 + room - end keeps its top bit where end <= room
-    // (room < 128 and end <= 24, so no byte borrows from the next).
-    const std::uint64_t fits = ((0x80 + room) * 0x0101010101010101ull - ends) & 0x8080808080808080ull;
-    return taken + setBits(fits);
+    std::memcpy(&ends, tables::kPrintableWidening[escaped >> (8 * groups) & 0xFF].ends.data(), sizeof ends);
+    // Each byte of 0x80 + left - end keeps its top bit where end <= left
+    // (left < 128 and end <= 24, so no byte borrows from the next).
+    const std::uint64_t fits = ((0x80 + left) * kBytes - ends) & 0x8080808080808080ull;
+    return 8 * groups + setBits(fits);
 }
 
 // What a block's bytes are to the encoder; bit i speaks of byte i.
@@ -201,23 +207,22 @@ void printableEncodeChunk(const Block &block, const char *in, const PrintableBlo
 // soft break, then the rest, which fits a fresh line (16 bytes are at most
 // 48 characters). The byte before a hard break may take the 76th column.
 template <class Block>
-[[gnu::noinline]] void printableEncodeSplit(const Block &block, const char *in, const PrintableBlockPlan &plan,
-                                            std::size_t i, std::size_t count, char *&out, PrintableEncodeState &state)
+void printableEncodeSplit(const Block &block, const char *in, const PrintableBlockPlan &plan, std::size_t i,
+                          std::size_t count, char *&out, PrintableEncodeState &state)
 {
     const std::uint64_t escaped = plan.escaped >> i & firstBits(count);
     const std::size_t take = bytesFitting(escaped, kOpenLine - state.column);
     const std::size_t lineEnd = i + take;
+    block.widen16(in + i, escaped, out);
     if ((plan.lineEnds >> lineEnd & 1) != 0 && (plan.breaks >> i & firstBits(take + 1)) == 0
         && state.column + chunkWidth(escaped, take + 1) <= kPrintableLineLength) {
         // Only the byte before the break passed 75: the line ends at 76.
-        block.widen16(in + i, escaped, out);
         out += chunkWidth(escaped, take + 1);
         state.column += chunkWidth(escaped, take + 1);
         if (take + 1 < count)
             printableEncodeChunk(block, in, plan, lineEnd + 1, count - take - 1, out, state);
         return;
     }
-    block.widen16(in + i, escaped, out);
     out += chunkWidth(escaped, take);
     writeSoftBreak(out, state);
     if (take < count)
@@ -226,8 +231,7 @@ template <class Block>
 
 // Bytes [i, i + count) of a block, count <= 16: widened whole; the column
 // goes on from the last hard break, if any, and a line that would pass its
-// room goes to the split. Branch-free but for the split, as prose breaks
-// its lines at random.
+// room goes to the split.
 template <class Block>
 void printableEncodeChunk(const Block &block, const char *in, const PrintableBlockPlan &plan, std::size_t i,
                           std::size_t count, char *&out, PrintableEncodeState &state)
@@ -236,41 +240,114 @@ void printableEncodeChunk(const Block &block, const char *in, const PrintableBlo
     const std::uint64_t escaped = plan.escaped >> i & chunk;
     const std::uint64_t breaks = plan.breaks >> i & chunk;
     const std::size_t head = chunkWidth(escaped, static_cast<std::size_t>(__builtin_ctzll(breaks | (chunk + 1))));
-    if ((head != 0) & (state.column + head > kOpenLine)) [[unlikely]] {
+    if (head != 0 && state.column + head > kOpenLine) {
         printableEncodeSplit(block, in, plan, i, count, out, state);
         return;
     }
-    // Whole blocks without escapes (not prose's chunks: they would branch
-    // at random) are copied.
-    if (plan.escaped == 0)
-        std::memcpy(out, in + i, 16);
-    else
-        block.widen16(in + i, escaped, out);
+    block.widen16(in + i, escaped, out);
     const std::size_t width = chunkWidth(escaped, count);
     out += width;
-    const std::size_t anyBreak = std::size_t { breaks == 0 } - 1; // all ones if there is a break
-    const std::size_t throughBreak = (64 - static_cast<std::size_t>(__builtin_clzll(breaks | 1))) & anyBreak;
-    state.column = (state.column & ~anyBreak) + width - chunkWidth(escaped, throughBreak);
+    state.column = breaks == 0 ? state.column + width
+                               : width - chunkWidth(escaped, 64 - static_cast<std::size_t>(__builtin_clzll(breaks)));
 }
 
-// The column after a block if every line in it fits without a soft break,
-// the first going on from `column`; otherwise 0, as no line that fits ends
-// a block there.
-inline std::size_t printableBlockFits(const PrintableBlockPlan &plan, std::size_t column)
+// Where the encoder stands between blocks: the next character's place and
+// its column. Passed by value, so that stores through char * never make
+// the compiler reload it.
+struct PrintableCursor {
+    char *out;
+    std::size_t column;
+};
+
+// A block that takes several soft breaks (dense escapes, long lines): 16
+// bytes at a time, splitting at each.
+template <class Block>
+[[gnu::noinline]] PrintableCursor printableEncodeDense(const Block &block, const char *in,
+                                                       const PrintableBlockPlan &plan, PrintableCursor at,
+                                                       bool lfSoftBreaks)
 {
-    const std::uint64_t escaped = plan.escaped;
-    if (plan.breaks == 0) {
-        const std::size_t end = column + 64 + 2 * setBits(escaped);
-        return end <= kOpenLine ? end : 0;
-    }
-    // Escapes never fall on break bytes, so the widths may count through them.
+    PrintableEncodeState state { at.column, lfSoftBreaks };
+    char *out = at.out;
+    for (std::size_t i = 0; i < 64; i += 16)
+        printableEncodeChunk(block, in, plan, i, 16, out, state);
+    return { out, state.column };
+}
+
+// The bits from bit `from` on; none when from is 64.
+inline std::uint64_t bitsFrom(std::uint64_t bits, std::size_t from)
+{
+    return from < 64 ? bits >> from : 0;
+}
+
+// The characters of bytes [from, to) of a block.
+inline std::size_t spanWidth(std::uint64_t escaped, std::size_t from, std::size_t to)
+{
+    return to - from + 2 * setBits(bitsFrom(escaped, from) & firstBits(to - from));
+}
+
+inline constexpr std::size_t kNoSoftBreak = 64;
+inline constexpr std::size_t kSoftBreaks = 65; // more than one
+
+// Where the line held by bytes [from, to) of a block, begun at `column`,
+// takes a soft break: kNoSoftBreak when it fits, kSoftBreaks when what
+// follows the break does not fit one line either.
+inline std::size_t softBreakIn(const PrintableBlockPlan &plan, std::size_t from, std::size_t to, std::size_t column)
+{
+    const std::size_t width = spanWidth(plan.escaped, from, to);
+    if (width == 0 || column + width <= kOpenLine)
+        return kNoSoftBreak;
+    const std::size_t at = from + bytesFitting(bitsFrom(plan.escaped, from), kOpenLine - column);
+    // The byte before a hard break may take the 76th column.
+    if (at + 1 == to && (plan.lineEnds >> at & 1) != 0 && column + width <= kPrintableLineLength)
+        return kNoSoftBreak;
+    return spanWidth(plan.escaped, at, to) <= kOpenLine ? at : kSoftBreaks;
+}
+
+// Where a block, begun at `column`, takes its one soft break, if any; or
+// kSoftBreaks. The lines between its first and last hard break are
+// shorter than 76 characters together, or counted as needing breaks.
+inline std::size_t printableSoftBreak(const PrintableBlockPlan &plan, std::size_t column)
+{
+    if (plan.breaks == 0)
+        return softBreakIn(plan, 0, 64, column);
     const std::size_t first = lowZeros(plan.breaks);
-    const std::size_t last = 63 - static_cast<std::size_t>(__builtin_clzll(plan.breaks));
-    const std::size_t head = chunkWidth(escaped, first);
-    const std::size_t tail = 63 - last + 2 * setBits(escaped >> last);
-    const std::size_t middle = last - first + 2 * setBits(escaped >> first & firstBits(last - first));
-    return (head == 0 || column + head <= kOpenLine) && middle <= kOpenLine && tail <= kOpenLine && tail != 0 ? tail
-                                                                                                              : 0;
+    const std::size_t afterLast = 64 - static_cast<std::size_t>(__builtin_clzll(plan.breaks));
+    const std::size_t head = softBreakIn(plan, 0, first, column);
+    const std::size_t tail = softBreakIn(plan, afterLast, 64, 0);
+    if (spanWidth(plan.escaped, first, afterLast) > kOpenLine || (head != kNoSoftBreak && tail != kNoSoftBreak))
+        return kSoftBreaks;
+    return head != kNoSoftBreak ? head : tail;
+}
+
+// A block with at most one soft break, at `soft`: four chunks of 16, the
+// one holding the soft break widened again from there, after the break.
+template <class Block>
+PrintableCursor printableEncodeFitted(const Block &block, const char *in, const PrintableBlockPlan &plan,
+                                      std::size_t soft, PrintableCursor at, bool lfSoftBreaks)
+{
+    const std::size_t cut = soft >> 4; // the chunk holding the soft break; 4 when there is none
+    char *out = at.out;
+    for (std::size_t i = 0; i < 64; i += 16) {
+        const std::uint64_t escaped = plan.escaped >> i & 0xFFFF;
+        if (plan.escaped == 0)
+            std::memcpy(out, in + i, 16);
+        else
+            block.widen16(in + i, escaped, out);
+        if (i >> 4 != cut) {
+            out += 16 + 2 * setBits(escaped);
+            continue;
+        }
+        out += chunkWidth(escaped, soft - i);
+        PrintableEncodeState state { 0, lfSoftBreaks };
+        writeSoftBreak(out, state);
+        const std::uint64_t rest = plan.escaped >> soft & firstBits(i + 16 - soft);
+        block.widen16(in + soft, rest, out);
+        out += i + 16 - soft + 2 * setBits(rest);
+    }
+    const std::size_t afterBreak = plan.breaks != 0 ? 64 - static_cast<std::size_t>(__builtin_clzll(plan.breaks)) : 0;
+    const std::size_t lineStart = std::max(soft < 64 ? soft : 0, afterBreak);
+    const bool goesOn = plan.breaks == 0 && soft == kNoSoftBreak;
+    return { out, (goesOn ? at.column : 0) + spanWidth(plan.escaped, lineStart, 64) };
 }
 
 // 64 bytes a block through the path's Block:
@@ -284,26 +361,17 @@ template <class Block> std::size_t printableEncodeWide(const char *in, std::size
     const Block block {};
     char *const start = out;
     const char *const limit = out + printableEncodedBound(n);
-    PrintableEncodeState state;
-    state.lfSoftBreaks = printableUsesLf(in, n);
+    const bool lfSoftBreaks = printableUsesLf(in, n);
+    PrintableCursor at { out, 0 };
     std::size_t pos = 0;
-    for (; n - pos >= 128 && limit - out >= 320; pos += 64) {
+    for (; n - pos >= 128 && limit - at.out >= 320; pos += 64) {
         const PrintableBlockPlan plan = planPrintableEncode(in + pos, block.encodeMasks(in + pos));
-        if (const std::size_t column = printableBlockFits(plan, state.column)) {
-            for (std::size_t i = 0; i < 64; i += 16) {
-                const std::uint64_t escaped = plan.escaped >> i & 0xFFFF;
-                if (plan.escaped == 0)
-                    std::memcpy(out, in + pos + i, 16);
-                else
-                    block.widen16(in + pos + i, escaped, out);
-                out += 16 + 2 * setBits(escaped);
-            }
-            state.column = column;
-            continue;
-        }
-        for (std::size_t i = 0; i < 64; i += 16)
-            printableEncodeChunk(block, in + pos, plan, i, 16, out, state);
+        const std::size_t soft = printableSoftBreak(plan, at.column);
+        at = soft != kSoftBreaks ? printableEncodeFitted(block, in + pos, plan, soft, at, lfSoftBreaks)
+                                 : printableEncodeDense(block, in + pos, plan, at, lfSoftBreaks);
     }
+    PrintableEncodeState state { at.column, lfSoftBreaks };
+    out = at.out;
     while (pos < n)
         pos = printableEncodeStep(in, n, pos, out, state);
     return static_cast<std::size_t>(out - start);
