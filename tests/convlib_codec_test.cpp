@@ -138,6 +138,19 @@ TEST(Paths, PrintableRoundTrips)
     }
 }
 
+// Lines near the limit, dense with escapes and blanks, after every lead: soft breaks, the 76th column
+// and line ends land at every place of the wide paths' blocks and of their chunks of 16.
+TEST(Paths, PrintableLinesAcrossBlocks)
+{
+    for (std::size_t lead = 0; lead < 128; ++lead)
+        for (std::size_t length = 60; length <= 84; length += 4) {
+            std::string plain(lead, 'p');
+            for (std::size_t line = 0; line < 6; ++line)
+                plain += randomFrom("abcd \xe8=", length, 131 * lead + length + line) + (line % 2 ? "\r\n" : " \n");
+            ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(plain));
+        }
+}
+
 // Under DRAVOLIN_CODEC naming a path this machine runs, all four operations
 // are that path's; otherwise each runs on a wide path if there is one.
 TEST(Choice, ForcedPathOrTheCpusOwn)
