@@ -1,8 +1,9 @@
 // The AVX2 path: base64 24 bytes to 32 characters a step through nibble
-// lookups and multiplies; quoted-printable encodes 64 bytes a step, escapes
-// written between wide copies, and decodes 32 a step, escapes squeezed in
-// with pext. Whatever the wide blocks do not take goes to the
-// scalar building blocks, so the answers stay theirs.
+// lookups and multiplies; quoted-printable encodes 64 bytes a step, each 8
+// widened by one shuffle from a table row their escape mask picks, and
+// decodes 64 a step, escapes squeezed in by table shuffles. Whatever the
+// wide blocks do not take goes to the scalar building blocks, so the
+// answers stay theirs.
 
 #include "codec_paths.h"
 #include "simd_drivers.h"

@@ -1,8 +1,9 @@
 // The AVX-512 path (F, BW, VL, VBMI, VBMI2): base64 through byte permutes and
 // multishifts, 48 bytes to 64 characters a step; quoted-printable 64 bytes a
-// step, escapes written between 64-byte copies when encoding and squeezed in
-// with vpcompressb when decoding. Whatever the wide blocks do not take goes to the
-// scalar building blocks, so the answers stay theirs.
+// step, widened 16 bytes at a time by one vpcompressb over three slots a byte
+// when encoding, escapes squeezed in with vpcompressb when decoding. Whatever
+// the wide blocks do not take goes to the scalar building blocks, so the
+// answers stay theirs.
 
 #include "codec_paths.h"
 #include "simd_drivers.h"

@@ -327,12 +327,20 @@ PrintableCursor printableEncodeFitted(const Block &block, const char *in, const 
 {
     const std::size_t cut = soft >> 4; // the chunk holding the soft break; 4 when there is none
     char *out = at.out;
-    for (std::size_t i = 0; i < 64; i += 16) {
+    if (plan.escaped == 0) {
+        // Plain text: copied whole, then again from the soft break on, after
+        // it (from the next block, as scratch, when there is none).
+        PrintableEncodeState state { 0, lfSoftBreaks };
+        std::memcpy(out, in, 64);
+        char *rest = out + soft;
+        writeSoftBreak(rest, state);
+        rest = soft < 64 ? rest : out + 64;
+        std::memcpy(rest, in + soft, 64);
+        out = rest + 64 - soft;
+    }
+    for (std::size_t i = 0; i < 64 && plan.escaped != 0; i += 16) {
         const std::uint64_t escaped = plan.escaped >> i & 0xFFFF;
-        if (plan.escaped == 0)
-            std::memcpy(out, in + i, 16);
-        else
-            block.widen16(in + i, escaped, out);
+        block.widen16(in + i, escaped, out);
         if (i >> 4 != cut) {
             out += 16 + 2 * setBits(escaped);
             continue;
