@@ -308,6 +308,16 @@ inline std::size_t softBreakIn(const PrintableBlockPlan &plan, std::size_t from,
 // shorter than 76 characters together, or counted as needing breaks.
 inline std::size_t printableSoftBreak(const PrintableBlockPlan &plan, std::size_t column)
 {
+    if (plan.escaped == 0) {
+        // Plain text, a column a byte: only the first line may pass 75, the
+        // others being shorter than the block. A block that opens with a
+        // break may follow a line at 76.
+        const std::size_t first = lowZeros(plan.breaks);
+        if (first == 0 || column + first <= kOpenLine)
+            return kNoSoftBreak;
+        const std::size_t at = kOpenLine - column;
+        return at + 1 == first && (plan.lineEnds >> at & 1) != 0 ? kNoSoftBreak : at;
+    }
     if (plan.breaks == 0)
         return softBreakIn(plan, 0, 64, column);
     const std::size_t first = lowZeros(plan.breaks);

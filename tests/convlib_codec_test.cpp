@@ -134,7 +134,7 @@ TEST(Paths, PrintableRoundTrips)
         for (std::size_t width = 72; width <= 78; ++width)
             for (const std::string end : { "\r\n", "\n", " \r\n", "\t\n", "\xe8\r\n", "\r" })
                 ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(
-                    std::string(offset, 'p') + "\r\n" + std::string(width, 'w') + end + std::string(width, 'v')));
+                    std::string(offset, 'p') + "\r\n" + std::string(width, 'w') + end + std::string(2 * width, 'v')));
     }
 }
 
