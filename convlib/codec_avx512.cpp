@@ -246,6 +246,11 @@ inline __mmask64 bytesEqual(__m512i v, char c)
     return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c));
 }
 
+inline __mmask64 blanks(__m512i v)
+{
+    return bytesEqual(v, ' ') | bytesEqual(v, '\t');
+}
+
 // Only plain loads and stores: masked stores and vpcompressb to memory are
 // slow on Zen 4; the compress runs in a register and the store is whole.
 struct PrintableBlock {
@@ -261,15 +266,14 @@ struct PrintableBlock {
         const __m512i sources = _mm512_load_si512(kSlotSources.data());
         const __m512i slots = _mm512_mask_mov_epi8(_mm512_permutex2var_epi8(first, sources, high), kFirstSlots << 2,
                                                    permuteBytes(sources, permuteBytes(bytes, hex)));
-        const std::uint64_t escapes = _pdep_u64(escaped, kFirstSlots);
-        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kFirstSlots | escapes << 1 | escapes << 2, slots));
+        const std::uint64_t digitSlots = _pdep_u64(escaped, kFirstSlots);
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kFirstSlots | digitSlots << 1 | digitSlots << 2, slots));
     }
 
     static PrintableEncodeMasks encodeMasks(const char *in)
     {
         const __m512i v = _mm512_loadu_si512(in);
-        return { bytesEqual(v, '\r'), bytesEqual(v, '\n'), printablePlain(v),
-                 bytesEqual(v, ' ') | bytesEqual(v, '\t') };
+        return { bytesEqual(v, '\r'), bytesEqual(v, '\n'), printablePlain(v), blanks(v) };
     }
 
     static PrintableDecodeMasks decodeMasks(const char *in)
@@ -277,8 +281,7 @@ struct PrintableBlock {
         const __m512i v = _mm512_loadu_si512(in);
         // Non-digits map to 0x80; so do bytes from 128 up, through their sign.
         const __mmask64 hex = ~_mm512_movepi8_mask(_mm512_or_si512(hexDigits(v), v));
-        return { bytesEqual(v, '='), bytesEqual(v, ' ') | bytesEqual(v, '\t'), bytesEqual(v, '\r'), bytesEqual(v, '\n'),
-                 hex };
+        return { bytesEqual(v, '='), blanks(v), bytesEqual(v, '\r'), bytesEqual(v, '\n'), hex };
     }
 
     static void copy64(char *out, const char *in) { _mm512_storeu_si512(out, _mm512_loadu_si512(in)); }
