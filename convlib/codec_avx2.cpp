@@ -1,8 +1,9 @@
 // The AVX2 path: base64 24 bytes to 32 characters a step through nibble
-// lookups and multiplies; quoted-printable encodes 64 bytes a step, escapes
-// written between wide copies, and decodes 32 a step, escapes squeezed in
-// with pext. Whatever the wide blocks do not take goes to the
-// scalar building blocks, so the answers stay theirs.
+// lookups and multiplies; quoted-printable encodes 64 bytes a step, each 8
+// widened by one shuffle from a table row their escape mask picks, and
+// decodes 64 a step, escapes squeezed in by table shuffles. Whatever the
+// wide blocks do not take goes to the scalar building blocks, so the
+// answers stay theirs.
 
 #include "codec_paths.h"
 #include "simd_drivers.h"
@@ -227,13 +228,57 @@ inline char *squeeze16(__m128i bytes, std::uint64_t kept, char *out)
     return out + setBits(high);
 }
 
+// Two rows of 16 bytes, the first in the low lane.
+inline __m256i rowPair(const std::uint8_t *low, const std::uint8_t *high)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i *>(high)), 1);
+}
+
+inline void storeLane(char *out, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), v);
+}
+
 struct PrintableBlock {
+    // Each 8 bytes in a lane of their own, widened by their table row: the
+    // row picks from the bytes (with '=' beside them) or, through bit 7,
+    // from their hex digits.
+    static void widen16(const char *in, std::uint64_t escaped, char *out)
+    {
+        const tables::PrintableWidening &low = tables::kPrintableWidening[escaped & 0xFF];
+        const tables::PrintableWidening &high = tables::kPrintableWidening[escaped >> 8 & 0xFF];
+        const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_zextsi128_si256(loaded), 0x50);
+        const __m256i literals = _mm256_blend_epi32(bytes, _mm256_set1_epi8('='), 0xCC);
+        const __m256i nibble = _mm256_set1_epi8(0x0F);
+        const __m256i nibbles = _mm256_unpacklo_epi8(_mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble),
+                                                     _mm256_and_si256(bytes, nibble));
+        const __m256i hex
+            = _mm256_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F', '0', '1',
+                               '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
+        const __m256i digits = _mm256_shuffle_epi8(hex, nibbles);
+        const auto pick = [&](__m256i source) {
+            return _mm256_or_si256(_mm256_shuffle_epi8(literals, source),
+                                   _mm256_shuffle_epi8(digits, _mm256_xor_si256(source, _mm256_set1_epi8(-128))));
+        };
+        const __m256i head = pick(rowPair(low.source.data(), high.source.data()));
+        const __m256i tail = pick(rowPair(low.source.data() + 16, high.source.data() + 16));
+        storeLane(out, _mm256_castsi256_si128(head));
+        storeLane(out + 16, _mm256_castsi256_si128(tail));
+        out += low.ends[7];
+        storeLane(out, _mm256_extracti128_si256(head, 1));
+        storeLane(out + 16, _mm256_extracti128_si256(tail, 1));
+    }
+
     static PrintableEncodeMasks encodeMasks(const char *in)
     {
         const __m256i first = loadBytes(in), second = loadBytes(in + 32);
         return { byteMaskOf(first, '\r') | byteMaskOf(second, '\r') << 32,
                  byteMaskOf(first, '\n') | byteMaskOf(second, '\n') << 32,
-                 printablePlain(first) | printablePlain(second) << 32 };
+                 printablePlain(first) | printablePlain(second) << 32,
+                 byteMaskOf(first, ' ') | byteMaskOf(first, '\t')
+                     | (byteMaskOf(second, ' ') | byteMaskOf(second, '\t')) << 32 };
     }
 
     static PrintableDecodeMasks decodeMasks(const char *in)

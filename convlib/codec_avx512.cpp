@@ -1,8 +1,9 @@
 // The AVX-512 path (F, BW, VL, VBMI, VBMI2): base64 through byte permutes and
 // multishifts, 48 bytes to 64 characters a step; quoted-printable 64 bytes a
-// step, escapes written between 64-byte copies when encoding and squeezed in
-// with vpcompressb when decoding. Whatever the wide blocks do not take goes to the
-// scalar building blocks, so the answers stay theirs.
+// step, widened 16 bytes at a time by one vpcompressb over three slots a byte
+// when encoding, escapes squeezed in with vpcompressb when decoding. Whatever
+// the wide blocks do not take goes to the scalar building blocks, so the
+// answers stay theirs.
 
 #include "codec_paths.h"
 #include "simd_drivers.h"
@@ -197,8 +198,43 @@ constexpr Bytes64 shiftUpIndex()
     return index;
 }
 
+// Widening spreads 16 bytes over 48 slots, three a byte: its first
+// character, then its high and its low hex digit. These pick each slot's
+// character from the first characters (below 64) or the high digits.
+constexpr Bytes64 slotSources()
+{
+    Bytes64 index {};
+    for (std::size_t byte = 0; byte < 16; ++byte) {
+        index[3 * byte] = static_cast<std::uint8_t>(byte);
+        index[3 * byte + 1] = static_cast<std::uint8_t>(64 + byte);
+        index[3 * byte + 2] = static_cast<std::uint8_t>(byte);
+    }
+    return index;
+}
+
+// Multishift offsets that bring each byte's high nibble to its low bits.
+constexpr Bytes64 highNibbleShifts()
+{
+    Bytes64 shifts {};
+    for (std::size_t i = 0; i < 64; ++i)
+        shifts[i] = static_cast<std::uint8_t>(8 * (i % 8) + 4);
+    return shifts;
+}
+
+constexpr Bytes64 hexDigitsRepeated()
+{
+    Bytes64 digits {};
+    for (std::size_t i = 0; i < 64; ++i)
+        digits[i] = static_cast<std::uint8_t>("0123456789ABCDEF"[i % 16]);
+    return digits;
+}
+
 alignas(64) constexpr std::array<std::uint8_t, 128> kHexValues = hexValues();
 alignas(64) constexpr Bytes64 kShiftUp = shiftUpIndex();
+alignas(64) constexpr Bytes64 kSlotSources = slotSources();
+alignas(64) constexpr Bytes64 kHighNibbleShifts = highNibbleShifts();
+alignas(64) constexpr Bytes64 kHexDigitsRepeated = hexDigitsRepeated();
+constexpr std::uint64_t kFirstSlots = 0x249249249249; // slot 3 * byte for bytes 0..15
 
 inline __m512i hexDigits(__m512i v)
 {
@@ -210,13 +246,34 @@ inline __mmask64 bytesEqual(__m512i v, char c)
     return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c));
 }
 
+inline __mmask64 blanks(__m512i v)
+{
+    return bytesEqual(v, ' ') | bytesEqual(v, '\t');
+}
+
 // Only plain loads and stores: masked stores and vpcompressb to memory are
 // slow on Zen 4; the compress runs in a register and the store is whole.
 struct PrintableBlock {
+    // Each byte's three slots filled, then those a literal does not use
+    // squeezed out: no table, one compress.
+    static void widen16(const char *in, std::uint64_t escaped, char *out)
+    {
+        const __m512i bytes = _mm512_loadu_si512(in);
+        const __m512i hex = _mm512_load_si512(kHexDigitsRepeated.data());
+        // vpermb reads the low 6 bits: the digit table repeats every 16.
+        const __m512i high = permuteBytes(multishift(_mm512_load_si512(kHighNibbleShifts.data()), bytes), hex);
+        const __m512i first = _mm512_mask_mov_epi8(_mm512_set1_epi8('='), ~escaped, bytes);
+        const __m512i sources = _mm512_load_si512(kSlotSources.data());
+        const __m512i slots = _mm512_mask_mov_epi8(_mm512_permutex2var_epi8(first, sources, high), kFirstSlots << 2,
+                                                   permuteBytes(sources, permuteBytes(bytes, hex)));
+        const std::uint64_t digitSlots = _pdep_u64(escaped, kFirstSlots);
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kFirstSlots | digitSlots << 1 | digitSlots << 2, slots));
+    }
+
     static PrintableEncodeMasks encodeMasks(const char *in)
     {
         const __m512i v = _mm512_loadu_si512(in);
-        return { bytesEqual(v, '\r'), bytesEqual(v, '\n'), printablePlain(v) };
+        return { bytesEqual(v, '\r'), bytesEqual(v, '\n'), printablePlain(v), blanks(v) };
     }
 
     static PrintableDecodeMasks decodeMasks(const char *in)
@@ -224,8 +281,7 @@ struct PrintableBlock {
         const __m512i v = _mm512_loadu_si512(in);
         // Non-digits map to 0x80; so do bytes from 128 up, through their sign.
         const __mmask64 hex = ~_mm512_movepi8_mask(_mm512_or_si512(hexDigits(v), v));
-        return { bytesEqual(v, '='), bytesEqual(v, ' ') | bytesEqual(v, '\t'), bytesEqual(v, '\r'), bytesEqual(v, '\n'),
-                 hex };
+        return { bytesEqual(v, '='), blanks(v), bytesEqual(v, '\r'), bytesEqual(v, '\n'), hex };
     }
 
     static void copy64(char *out, const char *in) { _mm512_storeu_si512(out, _mm512_loadu_si512(in)); }

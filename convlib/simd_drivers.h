@@ -7,6 +7,7 @@
 
 #include "scalar_kernels.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -119,6 +120,7 @@ struct PrintableEncodeMasks {
     std::uint64_t cr;
     std::uint64_t lf;
     std::uint64_t plain; // may stand as itself when a byte that also may follows
+    std::uint64_t blank; // space or tab
 };
 
 struct PrintableDecodeMasks {
@@ -141,107 +143,255 @@ inline std::uint64_t lineBreakStarts(std::uint64_t cr, std::uint64_t lf)
     return lf | (cr & (lf >> 1));
 }
 
-// One block being encoded: bytes [i, end) of the 64 loaded, none of them
-// before a line break, take the rule for a line that goes on.
-template <class Block>
-void printableEncodeOpen(const char *in, const PrintableEncodeMasks &masks, std::size_t i, std::size_t end, char *&out,
-                         PrintableEncodeState &state)
+// A line that goes on holds this many characters, then its soft break's '='.
+inline constexpr std::size_t kOpenLine = kPrintableLineLength - 1;
+
+// How many leading bytes, escaped where `escaped` says, fit in `room`
+// columns, room < 128, when not all 64 do: the characters through each
+// group of 8 summed in the bytes of one word, then the widening table's
+// prefix ends inside the group the line's end falls in.
+inline std::size_t bytesFitting(std::uint64_t escaped, std::size_t room)
 {
-    constexpr std::size_t kOpenLine = kPrintableLineLength - 1; // and the soft break's '='
-    const std::uint64_t escaped = ~masks.plain & firstBits(end) & ~firstBits(i);
-    const std::size_t width = end - i + 2 * setBits(escaped);
-    if (state.column + width <= kOpenLine) {
-        // No soft break: literals between escapes go 64 bytes a copy, the
-        // excess overwritten by what follows.
-        for (std::uint64_t left = escaped; left != 0; left &= left - 1) {
-            const std::size_t at = lowZeros(left);
-            Block::copy64(out, in + i);
-            out += at - i;
-            writeEscape(out, static_cast<unsigned char>(in[at]));
-            i = at + 1;
-        }
-        Block::copy64(out, in + i);
-        out += end - i;
-        state.column += width;
-        return;
-    }
-    while (i < end) {
-        // Literals up to the next escape, as many as the line takes.
-        const std::size_t literalEnd = smaller(i + lowZeros(escaped >> i), end);
-        while (i < literalEnd) {
-            if (state.column >= kOpenLine)
-                writeSoftBreak(out, state);
-            const std::size_t take = smaller(literalEnd - i, kOpenLine - state.column);
-            Block::copy64(out, in + i);
-            out += take;
-            i += take;
-            state.column += take;
-        }
-        if (i < end) {
-            if (state.column + 3 > kOpenLine)
-                writeSoftBreak(out, state);
-            writeEscape(out, static_cast<unsigned char>(in[i]));
-            state.column += 3;
-            ++i;
-        }
-    }
+    constexpr std::uint64_t kBytes = 0x0101010101010101ull;
+    std::uint64_t count = escaped - (escaped >> 1 & 0x5555555555555555ull);
+    count = (count & 0x3333333333333333ull) + (count >> 2 & 0x3333333333333333ull);
+    count = (count + (count >> 4)) & 0x0F0F0F0F0F0F0F0Full; // escapes in each group
+    const std::uint64_t through = (8 * kBytes + 2 * count) * kBytes; // at most 192 a byte: no carries
+    // In 16-bit lanes, 256 + room - through keeps bit 8 where through <= room.
+    constexpr std::uint64_t kLanes = 0x00FF00FF00FF00FFull, kBit8 = 0x0100010001000100ull;
+    const std::uint64_t limit = room * 0x0001000100010001ull | kBit8;
+    const std::size_t groups = smaller(
+        7, setBits((limit - (through & kLanes)) & kBit8) + setBits((limit - (through >> 8 & kLanes)) & kBit8));
+    const std::size_t left = room - ((through << 8) >> (8 * groups) & 0xFF);
+    std::uint64_t ends = 0;
+    std::memcpy(&ends, tables::kPrintableWidening[escaped >> (8 * groups) & 0xFF].ends.data(), sizeof ends);
+    // Each byte of 0x80 + left - end keeps its top bit where end <= left
+    // (left < 128 and end <= 24, so no byte borrows from the next).
+    const std::uint64_t fits = ((0x80 + left) * kBytes - ends) & 0x8080808080808080ull;
+    return 8 * groups + setBits(fits);
 }
 
-// Encodes in[0..64) but what the next block must see to decide: returns the
-// bytes taken, at least one. Reads in[0..128) and writes at most 320 bytes.
-template <class Block> std::size_t printableEncodeBlock(const char *in, char *&out, PrintableEncodeState &state)
+// What a block's bytes are to the encoder; bit i speaks of byte i.
+struct PrintableBlockPlan {
+    std::uint64_t escaped; // written as "=XY"
+    std::uint64_t breaks; // the bytes of hard line breaks, copied
+    std::uint64_t lineEnds; // the byte before a hard break: its line may reach the 76th column
+};
+
+// Reads in[0..66): the two bytes past the block tell whether byte 63 ends a
+// line or starts a CR LF.
+inline PrintableBlockPlan planPrintableEncode(const char *in, const PrintableEncodeMasks &m)
 {
-    const PrintableEncodeMasks masks = Block::encodeMasks(in);
-    // A break starting in bytes 0..62 is seen whole; the byte before the
-    // last one loaded may stand before a break that is not.
-    const std::uint64_t breaks = lineBreakStarts(masks.cr, masks.lf) & firstBits(63);
-    const std::size_t openEnd = ((masks.cr | masks.lf) >> 63) != 0 ? 62 : 63;
-    std::size_t i = 0;
-    for (;;) {
-        const std::size_t at = i < 63 ? i + lowZeros(breaks >> i) : 64;
-        if (at >= 63) {
-            if (openEnd > i)
-                printableEncodeOpen<Block>(in, masks, i, openEnd, out, state);
-            return i > openEnd ? i : openEnd;
-        }
-        if (at > i) {
-            // The last byte of a line that ends may reach the 76th column;
-            // a blank there is escaped.
-            printableEncodeOpen<Block>(in, masks, i, at - 1, out, state);
-            const auto last = static_cast<unsigned char>(in[at - 1]);
-            const bool literal = tables::kPrintableLiteral[last];
-            if (state.column + (literal ? 1 : 3) > kPrintableLineLength)
-                writeSoftBreak(out, state);
-            if (literal)
-                *out++ = static_cast<char>(last);
-            else
-                writeEscape(out, last);
-        }
-        const std::size_t breakLength = in[at] == '\r' ? 2 : 1;
-        std::memcpy(out, in + at, 2); // the second byte is scratch for an LF
-        out += breakLength;
-        state.column = 0;
-        i = at + breakLength;
+    const bool lfNext = in[64] == '\n';
+    const bool breakNext = (lfNext && in[63] != '\r') || (in[64] == '\r' && in[65] == '\n');
+    const std::uint64_t crLf = m.cr & (m.lf >> 1 | std::uint64_t { lfNext } << 63);
+    const std::uint64_t breaks = m.lf | crLf;
+    // A break starts at a CR before an LF or at an LF after no CR; an LF at
+    // byte 0 after a CR counts as one, but only its byte -1 would end a line.
+    const std::uint64_t starts = crLf | (m.lf & ~(m.cr << 1));
+    const std::uint64_t lineEnds = starts >> 1 | std::uint64_t { breakNext } << 63;
+    return { (~m.plain & ~breaks) | (m.blank & lineEnds), breaks, lineEnds };
+}
+
+// The characters of the first `count` bytes of a chunk, count < 64.
+inline std::size_t chunkWidth(std::uint64_t escaped, std::size_t count)
+{
+    return count + 2 * setBits(escaped & ((std::uint64_t { 1 } << count) - 1));
+}
+
+template <class Block>
+void printableEncodeChunk(const Block &block, const char *in, const PrintableBlockPlan &plan, std::size_t i,
+                          std::size_t count, char *&out, PrintableEncodeState &state);
+
+// The chunk's first line would pass its room: as many bytes as fit, then a
+// soft break, then the rest, which fits a fresh line (16 bytes are at most
+// 48 characters). The byte before a hard break may take the 76th column.
+template <class Block>
+void printableEncodeSplit(const Block &block, const char *in, const PrintableBlockPlan &plan, std::size_t i,
+                          std::size_t count, char *&out, PrintableEncodeState &state)
+{
+    const std::uint64_t escaped = plan.escaped >> i & firstBits(count);
+    const std::size_t take = bytesFitting(escaped, kOpenLine - state.column);
+    const std::size_t lineEnd = i + take;
+    block.widen16(in + i, escaped, out);
+    if ((plan.lineEnds >> lineEnd & 1) != 0 && (plan.breaks >> i & firstBits(take + 1)) == 0
+        && state.column + chunkWidth(escaped, take + 1) <= kPrintableLineLength) {
+        // Only the byte before the break passed 75: the line ends at 76.
+        out += chunkWidth(escaped, take + 1);
+        state.column += chunkWidth(escaped, take + 1);
+        if (take + 1 < count)
+            printableEncodeChunk(block, in, plan, lineEnd + 1, count - take - 1, out, state);
+        return;
     }
+    out += chunkWidth(escaped, take);
+    writeSoftBreak(out, state);
+    if (take < count)
+        printableEncodeChunk(block, in, plan, lineEnd, count - take, out, state);
+}
+
+// Bytes [i, i + count) of a block, count <= 16: widened whole; the column
+// goes on from the last hard break, if any, and a line that would pass its
+// room goes to the split.
+template <class Block>
+void printableEncodeChunk(const Block &block, const char *in, const PrintableBlockPlan &plan, std::size_t i,
+                          std::size_t count, char *&out, PrintableEncodeState &state)
+{
+    const std::uint64_t chunk = (std::uint64_t { 1 } << count) - 1;
+    const std::uint64_t escaped = plan.escaped >> i & chunk;
+    const std::uint64_t breaks = plan.breaks >> i & chunk;
+    const std::size_t head = chunkWidth(escaped, static_cast<std::size_t>(__builtin_ctzll(breaks | (chunk + 1))));
+    if (head != 0 && state.column + head > kOpenLine) {
+        printableEncodeSplit(block, in, plan, i, count, out, state);
+        return;
+    }
+    block.widen16(in + i, escaped, out);
+    const std::size_t width = chunkWidth(escaped, count);
+    out += width;
+    state.column = breaks == 0 ? state.column + width
+                               : width - chunkWidth(escaped, 64 - static_cast<std::size_t>(__builtin_clzll(breaks)));
+}
+
+// Where the encoder stands between blocks: the next character's place and
+// its column. Passed by value, so that stores through char * never make
+// the compiler reload it.
+struct PrintableCursor {
+    char *out;
+    std::size_t column;
+};
+
+// A block that takes several soft breaks (dense escapes, long lines): 16
+// bytes at a time, splitting at each.
+template <class Block>
+[[gnu::noinline]] PrintableCursor printableEncodeDense(const Block &block, const char *in,
+                                                       const PrintableBlockPlan &plan, PrintableCursor at,
+                                                       bool lfSoftBreaks)
+{
+    PrintableEncodeState state { at.column, lfSoftBreaks };
+    char *out = at.out;
+    for (std::size_t i = 0; i < 64; i += 16)
+        printableEncodeChunk(block, in, plan, i, 16, out, state);
+    return { out, state.column };
+}
+
+// The bits from bit `from` on; none when from is 64.
+inline std::uint64_t bitsFrom(std::uint64_t bits, std::size_t from)
+{
+    return from < 64 ? bits >> from : 0;
+}
+
+// The characters of bytes [from, to) of a block.
+inline std::size_t spanWidth(std::uint64_t escaped, std::size_t from, std::size_t to)
+{
+    return to - from + 2 * setBits(bitsFrom(escaped, from) & firstBits(to - from));
+}
+
+inline constexpr std::size_t kNoSoftBreak = 64;
+inline constexpr std::size_t kSoftBreaks = 65; // more than one
+
+// Where the line held by bytes [from, to) of a block, begun at `column`,
+// takes a soft break: kNoSoftBreak when it fits, kSoftBreaks when what
+// follows the break does not fit one line either.
+inline std::size_t softBreakIn(const PrintableBlockPlan &plan, std::size_t from, std::size_t to, std::size_t column)
+{
+    const std::size_t width = spanWidth(plan.escaped, from, to);
+    if (width == 0 || column + width <= kOpenLine)
+        return kNoSoftBreak;
+    const std::size_t at = from + bytesFitting(bitsFrom(plan.escaped, from), kOpenLine - column);
+    // The byte before a hard break may take the 76th column.
+    if (at + 1 == to && (plan.lineEnds >> at & 1) != 0 && column + width <= kPrintableLineLength)
+        return kNoSoftBreak;
+    return spanWidth(plan.escaped, at, to) <= kOpenLine ? at : kSoftBreaks;
+}
+
+// Where a block, begun at `column`, takes its one soft break, if any; or
+// kSoftBreaks. The lines between its first and last hard break are
+// shorter than 76 characters together, or counted as needing breaks.
+inline std::size_t printableSoftBreak(const PrintableBlockPlan &plan, std::size_t column)
+{
+    if (plan.escaped == 0) {
+        // Plain text, a column a byte: only the first line may pass 75, the
+        // others being shorter than the block. A block that opens with a
+        // break may follow a line at 76.
+        const std::size_t first = lowZeros(plan.breaks);
+        if (first == 0 || column + first <= kOpenLine)
+            return kNoSoftBreak;
+        const std::size_t at = kOpenLine - column;
+        return at + 1 == first && (plan.lineEnds >> at & 1) != 0 ? kNoSoftBreak : at;
+    }
+    if (plan.breaks == 0)
+        return softBreakIn(plan, 0, 64, column);
+    const std::size_t first = lowZeros(plan.breaks);
+    const std::size_t afterLast = 64 - static_cast<std::size_t>(__builtin_clzll(plan.breaks));
+    const std::size_t head = softBreakIn(plan, 0, first, column);
+    const std::size_t tail = softBreakIn(plan, afterLast, 64, 0);
+    if (spanWidth(plan.escaped, first, afterLast) > kOpenLine || (head != kNoSoftBreak && tail != kNoSoftBreak))
+        return kSoftBreaks;
+    return head != kNoSoftBreak ? head : tail;
+}
+
+// A block with at most one soft break, at `soft`: four chunks of 16, the
+// one holding the soft break widened again from there, after the break.
+template <class Block>
+PrintableCursor printableEncodeFitted(const Block &block, const char *in, const PrintableBlockPlan &plan,
+                                      std::size_t soft, PrintableCursor at, bool lfSoftBreaks)
+{
+    const std::size_t cut = soft >> 4; // the chunk holding the soft break; 4 when there is none
+    char *out = at.out;
+    if (plan.escaped == 0) {
+        // Plain text: copied whole, then again from the soft break on, after
+        // it (from the next block, as scratch, when there is none).
+        PrintableEncodeState state { 0, lfSoftBreaks };
+        std::memcpy(out, in, 64);
+        char *rest = out + soft;
+        writeSoftBreak(rest, state);
+        rest = soft < 64 ? rest : out + 64;
+        std::memcpy(rest, in + soft, 64);
+        out = rest + 64 - soft;
+    }
+    for (std::size_t i = 0; i < 64 && plan.escaped != 0; i += 16) {
+        const std::uint64_t escaped = plan.escaped >> i & 0xFFFF;
+        block.widen16(in + i, escaped, out);
+        if (i >> 4 != cut) {
+            out += 16 + 2 * setBits(escaped);
+            continue;
+        }
+        out += chunkWidth(escaped, soft - i);
+        PrintableEncodeState state { 0, lfSoftBreaks };
+        writeSoftBreak(out, state);
+        const std::uint64_t rest = plan.escaped >> soft & firstBits(i + 16 - soft);
+        block.widen16(in + soft, rest, out);
+        out += i + 16 - soft + 2 * setBits(rest);
+    }
+    const std::size_t afterBreak = plan.breaks != 0 ? 64 - static_cast<std::size_t>(__builtin_clzll(plan.breaks)) : 0;
+    const std::size_t lineStart = std::max(soft < 64 ? soft : 0, afterBreak);
+    const bool goesOn = plan.breaks == 0 && soft == kNoSoftBreak;
+    return { out, (goesOn ? at.column : 0) + spanWidth(plan.escaped, lineStart, 64) };
 }
 
 // 64 bytes a block through the path's Block:
-//   encodeMasks(in)  PrintableEncodeMasks of in[0..64);
-//   copy64(out, in)  in[0..64) -> out[0..64).
+//   encodeMasks(in)           PrintableEncodeMasks of in[0..64);
+//   widen16(in, escaped, out) in[0..16) -> out, each byte whose bit is set
+//                             in `escaped` as "=XY", the others as
+//                             themselves; writes out[0..64).
 // The last 127 bytes go to the scalar step, so a block may read ahead.
 template <class Block> std::size_t printableEncodeWide(const char *in, std::size_t n, char *out)
 {
+    const Block block {};
     char *const start = out;
     const char *const limit = out + printableEncodedBound(n);
-    PrintableEncodeState state;
-    state.lfSoftBreaks = printableUsesLf(in, n);
+    const bool lfSoftBreaks = printableUsesLf(in, n);
+    PrintableCursor at { out, 0 };
     std::size_t pos = 0;
-    while (pos < n) {
-        if (n - pos >= 128 && limit - out >= 320)
-            pos += printableEncodeBlock<Block>(in + pos, out, state);
-        else
-            pos = printableEncodeStep(in, n, pos, out, state);
+    for (; n - pos >= 128 && limit - at.out >= 320; pos += 64) {
+        const PrintableBlockPlan plan = planPrintableEncode(in + pos, block.encodeMasks(in + pos));
+        const std::size_t soft = printableSoftBreak(plan, at.column);
+        at = soft != kSoftBreaks ? printableEncodeFitted(block, in + pos, plan, soft, at, lfSoftBreaks)
+                                 : printableEncodeDense(block, in + pos, plan, at, lfSoftBreaks);
     }
+    PrintableEncodeState state { at.column, lfSoftBreaks };
+    out = at.out;
+    while (pos < n)
+        pos = printableEncodeStep(in, n, pos, out, state);
     return static_cast<std::size_t>(out - start);
 }
 

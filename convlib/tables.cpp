@@ -1,5 +1,7 @@
 #include "tables.h"
 
+#include <cstddef>
+
 namespace dravolin::tables {
 namespace {
 
@@ -35,6 +37,27 @@ constexpr std::array<bool, 256> printableLiteralTable()
     return table;
 }
 
+constexpr std::array<PrintableWidening, 256> printableWideningTable()
+{
+    std::array<PrintableWidening, 256> table {};
+    for (std::size_t mask = 0; mask < 256; ++mask) {
+        PrintableWidening &row = table[mask];
+        row.source.fill(0x80);
+        std::size_t k = 0;
+        for (std::uint8_t byte = 0; byte < 8; ++byte) {
+            if (mask >> byte & 1) {
+                row.source[k++] = 8;
+                row.source[k++] = static_cast<std::uint8_t>(0x80 | 2 * byte);
+                row.source[k++] = static_cast<std::uint8_t>(0x80 | (2 * byte + 1));
+            } else {
+                row.source[k++] = byte;
+            }
+            row.ends[byte] = static_cast<std::uint8_t>(k);
+        }
+    }
+    return table;
+}
+
 constexpr std::array<char, 64> alphabetTable()
 {
     std::array<char, 64> table {};
@@ -54,5 +77,6 @@ const std::array<char, 16> kHexDigits
     = { '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F' };
 const std::array<std::uint8_t, 256> kHexValue = hexValueTable();
 const std::array<bool, 256> kPrintableLiteral = printableLiteralTable();
+const std::array<PrintableWidening, 256> kPrintableWidening = printableWideningTable();
 
 } // namespace dravolin::tables

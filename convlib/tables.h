@@ -26,4 +26,15 @@ extern const std::array<std::uint8_t, 256> kHexValue;
 // Quoted-printable: a byte that always stands as itself (33..126 but '=').
 extern const std::array<bool, 256> kPrintableLiteral;
 
+// Quoted-printable widening of 8 bytes, one row for each 8-bit mask of the
+// bytes to escape. source[k] names what output character k is: byte b of
+// the 8 (b), the escape's '=' (8), or hex digit d of the bytes' 16 digits,
+// high digit first (0x80 | d); past the row's width, 0x80. ends[b] counts
+// the characters of bytes 0..b.
+struct alignas(32) PrintableWidening {
+    std::array<std::uint8_t, 24> source;
+    std::array<std::uint8_t, 8> ends;
+};
+extern const std::array<PrintableWidening, 256> kPrintableWidening;
+
 } // namespace dravolin::tables

@@ -137,8 +137,21 @@ TEST(Paths, PrintableRoundTrips)
         for (std::size_t width = 72; width <= 78; ++width)
             for (const std::string end : { "\r\n", "\n", " \r\n", "\t\n", "\xe8\r\n", "\r" })
                 ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(
-                    std::string(offset, 'p') + "\r\n" + std::string(width, 'w') + end + std::string(width, 'v')));
+                    std::string(offset, 'p') + "\r\n" + std::string(width, 'w') + end + std::string(2 * width, 'v')));
     }
+}
+
+// Lines near the limit, dense with escapes and blanks, after every lead: soft breaks, the 76th column
+// and line ends land at every place of the wide paths' blocks and of their chunks of 16.
+TEST(Paths, PrintableLinesAcrossBlocks)
+{
+    for (std::size_t lead = 0; lead < 128; ++lead)
+        for (std::size_t length = 60; length <= 84; length += 4) {
+            std::string plain(lead, 'p');
+            for (std::size_t line = 0; line < 6; ++line)
+                plain += randomFrom("abcd \xe8=", length, 131 * lead + length + line) + (line % 2 ? "\r\n" : " \n");
+            ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(plain));
+        }
 }
 
 // Under DRAVOLIN_CODEC naming a path this machine runs, all four operations
