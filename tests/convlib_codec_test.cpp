@@ -184,9 +184,10 @@ TEST(Choice, EachOperationsPathByCpu)
         const char *printable;
     };
     const Row rows[] = {
-        { { CpuVendor::Amd, 0x19, true, true }, "avx2", "avx2" }, // Zen 4: AVX-512 base64 at half speed
+        { { CpuVendor::Amd, 0x19, true, true }, "avx2", "avx512" }, // Zen 4: AVX-512 base64 at half speed
         { { CpuVendor::Amd, 0x19, true, false }, "avx2", "avx2" }, // Zen 3
-        { { CpuVendor::Intel, 6, true, true }, "avx2", "avx2" }, // nobody measured it
+        { { CpuVendor::Amd, 0x1A, true, true }, "avx512", "avx512" }, // Zen 5
+        { { CpuVendor::Intel, 6, true, true }, "avx2", "avx512" }, // nobody measured it
         { { CpuVendor::Intel, 6, true, false }, "avx2", "avx2" },
         { { CpuVendor::Other, 5, false, false }, "scalar", "scalar" },
     };
