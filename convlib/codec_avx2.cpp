@@ -291,34 +291,59 @@ struct PrintableBlock {
         return { both('='), both(' ') | both('\t'), both('\r'), both('\n'), hexFirst | hexSecond << 32 };
     }
 
+    // 32 bytes of a block's shape, from in[0..34); a blank before a blank
+    // is unusual where `runEnds` says.
+    static PrintableDecodeShape decodeShape32(const char *in, std::uint64_t runEnds)
+    {
+        const __m256i v = loadBytes(in), next = loadBytes(in + 1), after = loadBytes(in + 2);
+        std::uint64_t hexNext = 0, hexAfter = 0;
+        hexDigitValues(next, hexNext);
+        hexDigitValues(after, hexAfter);
+        const std::uint64_t equals = byteMaskOf(v, '='), blank = byteMaskOf(v, ' ') | byteMaskOf(v, '\t');
+        const std::uint64_t crNext = byteMaskOf(next, '\r'), lfNext = byteMaskOf(next, '\n');
+        const std::uint64_t escapes = equals & hexNext & hexAfter;
+        const std::uint64_t softCrLf = equals & crNext & byteMaskOf(after, '\n');
+        const std::uint64_t softLf = equals & lfNext;
+        const std::uint64_t blankNext = byteMaskOf(next, ' ') | byteMaskOf(next, '\t');
+        const std::uint64_t unusual
+            = (equals & ~(escapes | softCrLf | softLf)) | (blank & (crNext | lfNext | (blankNext & runEnds)));
+        return { escapes, softCrLf, softLf, unusual };
+    }
+
+    static PrintableDecodeShape decodeShape(const char *in)
+    {
+        const PrintableDecodeShape low = decodeShape32(in, 0), high = decodeShape32(in + 32, std::uint64_t { 1 } << 31);
+        return { low.escapes | high.escapes << 32, low.softCrLf | high.softCrLf << 32, low.softLf | high.softLf << 32,
+                 low.unusual | high.unusual << 32 };
+    }
+
     static void copy64(char *out, const char *in)
     {
         storeBytes(out, loadBytes(in));
         storeBytes(out + 32, loadBytes(in + 32));
     }
 
-    // 32 bytes with each escape's value on its second digit: the digit
-    // before as the high nibble, its own as the low one.
-    static __m256i unescaped(__m256i v, __m256i previous, std::uint32_t secondDigits)
+    // The value of a valid hex digit: its low nibble, plus 9 for a letter.
+    static __m256i digitValues(const char *in)
     {
-        std::uint64_t unused = 0;
-        const __m256i digits = hexDigitValues(v, unused);
-        const __m256i before = hexDigitValues(previous, unused);
-        const __m256i values = _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(before, 4), _mm256_set1_epi8(-16)),
-                                               _mm256_and_si256(digits, _mm256_set1_epi8(15)));
-        return _mm256_blendv_epi8(v, values, expandBits(secondDigits));
+        const __m256i v = loadBytes(in);
+        return _mm256_add_epi8(_mm256_and_si256(v, _mm256_set1_epi8(15)),
+                               _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('9')), _mm256_set1_epi8(9)));
+    }
+
+    // 32 bytes with each escape's value on its '=', from the two bytes after.
+    static __m256i unescaped(const char *in, std::uint32_t escapes)
+    {
+        // Other bytes' values reach 24: the shift must not carry their bit 4 over.
+        const __m256i high = _mm256_and_si256(_mm256_slli_epi16(digitValues(in + 1), 4), _mm256_set1_epi8(-16));
+        const __m256i values = _mm256_or_si256(high, digitValues(in + 2));
+        return _mm256_blendv_epi8(loadBytes(in), values, expandBits(escapes));
     }
 
     static std::size_t squeeze(const char *in, std::uint64_t escapes, std::uint64_t kept, char *out)
     {
-        const std::uint64_t secondDigits = escapes << 2;
-        // The byte before each: in[-1] is never a second digit, so the first
-        // half takes it from its own bytes.
-        const __m256i first = loadBytes(in);
-        const __m256i firstBefore = _mm256_alignr_epi8(first, _mm256_permute2x128_si256(first, first, 0x08), 15);
-        const __m256i low = unescaped(first, firstBefore, static_cast<std::uint32_t>(secondDigits));
-        const __m256i high
-            = unescaped(loadBytes(in + 32), loadBytes(in + 31), static_cast<std::uint32_t>(secondDigits >> 32));
+        const __m256i low = unescaped(in, static_cast<std::uint32_t>(escapes));
+        const __m256i high = unescaped(in + 32, static_cast<std::uint32_t>(escapes >> 32));
         char *const start = out;
         out = squeeze16(_mm256_castsi256_si128(low), kept, out);
         out = squeeze16(_mm256_extracti128_si256(low, 1), kept >> 16, out);
