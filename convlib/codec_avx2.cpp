@@ -185,16 +185,6 @@ inline __m256i hexDigitValues(__m256i v, std::uint64_t &isHex)
     return _mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, isDigit);
 }
 
-// A 32-bit mask -> 0xFF in the bytes whose bit is set.
-inline __m256i expandBits(std::uint32_t bits)
-{
-    const __m256i spread = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(bits)),
-                                               _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, //
-                                                                2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3));
-    const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
-    return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
-}
-
 // For each 8-bit mask, the shuffle that packs the marked bytes of a group
 // of 8 to its front (the rest zeroed). A table rather than pext, which is
 // microcoded on older AMD cores.
@@ -285,37 +275,17 @@ struct PrintableBlock {
     {
         const __m256i first = loadBytes(in), second = loadBytes(in + 32);
         const auto both = [&](char c) { return byteMaskOf(first, c) | byteMaskOf(second, c) << 32; };
+        const auto blank = [](__m256i v) {
+            return byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')),
+                                            _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'))));
+        };
         std::uint64_t hexFirst = 0, hexSecond = 0;
         hexDigitValues(first, hexFirst);
         hexDigitValues(second, hexSecond);
-        return { both('='), both(' ') | both('\t'), both('\r'), both('\n'), hexFirst | hexSecond << 32 };
+        return { both('='), blank(first) | blank(second) << 32, both('\r'), both('\n'), hexFirst | hexSecond << 32 };
     }
 
-    // 32 bytes of a block's shape, from in[0..34); a blank before a blank
-    // is unusual where `runEnds` says.
-    static PrintableDecodeShape decodeShape32(const char *in, std::uint64_t runEnds)
-    {
-        const __m256i v = loadBytes(in), next = loadBytes(in + 1), after = loadBytes(in + 2);
-        std::uint64_t hexNext = 0, hexAfter = 0;
-        hexDigitValues(next, hexNext);
-        hexDigitValues(after, hexAfter);
-        const std::uint64_t equals = byteMaskOf(v, '='), blank = byteMaskOf(v, ' ') | byteMaskOf(v, '\t');
-        const std::uint64_t crNext = byteMaskOf(next, '\r'), lfNext = byteMaskOf(next, '\n');
-        const std::uint64_t escapes = equals & hexNext & hexAfter;
-        const std::uint64_t softCrLf = equals & crNext & byteMaskOf(after, '\n');
-        const std::uint64_t softLf = equals & lfNext;
-        const std::uint64_t blankNext = byteMaskOf(next, ' ') | byteMaskOf(next, '\t');
-        const std::uint64_t unusual
-            = (equals & ~(escapes | softCrLf | softLf)) | (blank & (crNext | lfNext | (blankNext & runEnds)));
-        return { escapes, softCrLf, softLf, unusual };
-    }
-
-    static PrintableDecodeShape decodeShape(const char *in)
-    {
-        const PrintableDecodeShape low = decodeShape32(in, 0), high = decodeShape32(in + 32, std::uint64_t { 1 } << 31);
-        return { low.escapes | high.escapes << 32, low.softCrLf | high.softCrLf << 32, low.softLf | high.softLf << 32,
-                 low.unusual | high.unusual << 32 };
-    }
+    static PrintableDecodeShape decodeShape(const char *in) { return printableShapeOf(decodeMasks(in), in); }
 
     static void copy64(char *out, const char *in)
     {
@@ -332,18 +302,19 @@ struct PrintableBlock {
     }
 
     // 32 bytes with each escape's value on its '=', from the two bytes after.
-    static __m256i unescaped(const char *in, std::uint32_t escapes)
+    // Every '=' kept is an escape's, so the compare stands for the mask.
+    static __m256i unescaped(const char *in)
     {
         // Other bytes' values reach 24: the shift must not carry their bit 4 over.
         const __m256i high = _mm256_and_si256(_mm256_slli_epi16(digitValues(in + 1), 4), _mm256_set1_epi8(-16));
         const __m256i values = _mm256_or_si256(high, digitValues(in + 2));
-        return _mm256_blendv_epi8(loadBytes(in), values, expandBits(escapes));
+        const __m256i v = loadBytes(in);
+        return _mm256_blendv_epi8(v, values, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('=')));
     }
 
-    static std::size_t squeeze(const char *in, std::uint64_t escapes, std::uint64_t kept, char *out)
+    static std::size_t squeeze(const char *in, std::uint64_t, std::uint64_t kept, char *out)
     {
-        const __m256i low = unescaped(in, static_cast<std::uint32_t>(escapes));
-        const __m256i high = unescaped(in + 32, static_cast<std::uint32_t>(escapes >> 32));
+        const __m256i low = unescaped(in), high = unescaped(in + 32);
         char *const start = out;
         out = squeeze16(_mm256_castsi256_si128(low), kept, out);
         out = squeeze16(_mm256_extracti128_si256(low, 1), kept >> 16, out);

@@ -448,6 +448,25 @@ struct PrintableDecodeShape {
     std::uint64_t unusual;
 };
 
+// The shape from the block's masks and the two bytes after it.
+inline PrintableDecodeShape printableShapeOf(const PrintableDecodeMasks &m, const char *in)
+{
+    const auto bit = [](bool set, unsigned at) { return std::uint64_t { set } << at; };
+    const auto hexAt = [&](std::size_t i) { return tables::kHexValue[static_cast<unsigned char>(in[i])] < 16; };
+    const char first = in[64], second = in[65];
+    const std::uint64_t hexNext = m.hex >> 1 | bit(hexAt(64), 63);
+    const std::uint64_t hexAfter = m.hex >> 2 | bit(hexAt(64), 62) | bit(hexAt(65), 63);
+    const std::uint64_t crNext = m.cr >> 1 | bit(first == '\r', 63), lfNext = m.lf >> 1 | bit(first == '\n', 63);
+    const std::uint64_t lfAfter = m.lf >> 2 | bit(first == '\n', 62) | bit(second == '\n', 63);
+    const std::uint64_t escapes = m.equals & hexNext & hexAfter;
+    const std::uint64_t softCrLf = m.equals & crNext & lfAfter;
+    const std::uint64_t softLf = m.equals & lfNext;
+    const std::uint64_t blankNext = m.blank >> 1 | bit(isPrintableBlank(first), 63);
+    const std::uint64_t unusual
+        = (m.equals & ~(escapes | softCrLf | softLf)) | (m.blank & (crNext | lfNext)) | (m.blank & blankNext) >> 63;
+    return { escapes, softCrLf, softLf, unusual };
+}
+
 struct PrintableUsualPlan {
     std::uint64_t kept;
     std::uint64_t carry; // the next block's bytes taken by constructs here
@@ -470,7 +489,8 @@ inline PrintableUsualPlan planPrintableUsual(const PrintableDecodeShape &shape, 
 //                                    order, each escape's value (from
 //                                    in[i + 1], in[i + 2], which may be
 //                                    in[64], in[65]) in place of its '=';
-//                                    writes out[0..64).
+//                                    writes out[0..64). Every kept '=' is
+//                                    one of `escapes`.
 
 struct PrintableDecodeCursor {
     std::size_t pos;
