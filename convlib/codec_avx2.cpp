@@ -185,16 +185,6 @@ inline __m256i hexDigitValues(__m256i v, std::uint64_t &isHex)
     return _mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, isDigit);
 }
 
-// A 32-bit mask -> 0xFF in the bytes whose bit is set.
-inline __m256i expandBits(std::uint32_t bits)
-{
-    const __m256i spread = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(bits)),
-                                               _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, //
-                                                                2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3));
-    const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
-    return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
-}
-
 // For each 8-bit mask, the shuffle that packs the marked bytes of a group
 // of 8 to its front (the rest zeroed). A table rather than pext, which is
 // microcoded on older AMD cores.
@@ -285,11 +275,17 @@ struct PrintableBlock {
     {
         const __m256i first = loadBytes(in), second = loadBytes(in + 32);
         const auto both = [&](char c) { return byteMaskOf(first, c) | byteMaskOf(second, c) << 32; };
+        const auto blank = [](__m256i v) {
+            return byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')),
+                                            _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'))));
+        };
         std::uint64_t hexFirst = 0, hexSecond = 0;
         hexDigitValues(first, hexFirst);
         hexDigitValues(second, hexSecond);
-        return { both('='), both(' ') | both('\t'), both('\r'), both('\n'), hexFirst | hexSecond << 32 };
+        return { both('='), blank(first) | blank(second) << 32, both('\r'), both('\n'), hexFirst | hexSecond << 32 };
     }
+
+    static PrintableDecodeShape decodeShape(const char *in) { return printableShapeOf(decodeMasks(in), in); }
 
     static void copy64(char *out, const char *in)
     {
@@ -297,28 +293,28 @@ struct PrintableBlock {
         storeBytes(out + 32, loadBytes(in + 32));
     }
 
-    // 32 bytes with each escape's value on its second digit: the digit
-    // before as the high nibble, its own as the low one.
-    static __m256i unescaped(__m256i v, __m256i previous, std::uint32_t secondDigits)
+    // The value of a valid hex digit: its low nibble, plus 9 for a letter.
+    static __m256i digitValues(const char *in)
     {
-        std::uint64_t unused = 0;
-        const __m256i digits = hexDigitValues(v, unused);
-        const __m256i before = hexDigitValues(previous, unused);
-        const __m256i values = _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(before, 4), _mm256_set1_epi8(-16)),
-                                               _mm256_and_si256(digits, _mm256_set1_epi8(15)));
-        return _mm256_blendv_epi8(v, values, expandBits(secondDigits));
+        const __m256i v = loadBytes(in);
+        return _mm256_add_epi8(_mm256_and_si256(v, _mm256_set1_epi8(15)),
+                               _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('9')), _mm256_set1_epi8(9)));
     }
 
-    static std::size_t squeeze(const char *in, std::uint64_t escapes, std::uint64_t kept, char *out)
+    // 32 bytes with each escape's value on its '=', from the two bytes after.
+    // Every '=' kept is an escape's, so the compare stands for the mask.
+    static __m256i unescaped(const char *in)
     {
-        const std::uint64_t secondDigits = escapes << 2;
-        // The byte before each: in[-1] is never a second digit, so the first
-        // half takes it from its own bytes.
-        const __m256i first = loadBytes(in);
-        const __m256i firstBefore = _mm256_alignr_epi8(first, _mm256_permute2x128_si256(first, first, 0x08), 15);
-        const __m256i low = unescaped(first, firstBefore, static_cast<std::uint32_t>(secondDigits));
-        const __m256i high
-            = unescaped(loadBytes(in + 32), loadBytes(in + 31), static_cast<std::uint32_t>(secondDigits >> 32));
+        // Other bytes' values reach 24: the shift must not carry their bit 4 over.
+        const __m256i high = _mm256_and_si256(_mm256_slli_epi16(digitValues(in + 1), 4), _mm256_set1_epi8(-16));
+        const __m256i values = _mm256_or_si256(high, digitValues(in + 2));
+        const __m256i v = loadBytes(in);
+        return _mm256_blendv_epi8(v, values, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('=')));
+    }
+
+    static std::size_t squeeze(const char *in, std::uint64_t, std::uint64_t kept, char *out)
+    {
+        const __m256i low = unescaped(in), high = unescaped(in + 32);
         char *const start = out;
         out = squeeze16(_mm256_castsi256_si128(low), kept, out);
         out = squeeze16(_mm256_extracti128_si256(low, 1), kept >> 16, out);

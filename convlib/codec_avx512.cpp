@@ -189,15 +189,6 @@ constexpr std::array<std::uint8_t, 128> hexValues()
     return values;
 }
 
-// Byte i of the result is byte i - 1 of the source (byte 0 its own).
-constexpr Bytes64 shiftUpIndex()
-{
-    Bytes64 index {};
-    for (std::size_t i = 1; i < 64; ++i)
-        index[i] = static_cast<std::uint8_t>(i - 1);
-    return index;
-}
-
 // Widening spreads 16 bytes over 48 slots, three a byte: its first
 // character, then its high and its low hex digit. These pick each slot's
 // character from the first characters (below 64) or the high digits.
@@ -230,7 +221,6 @@ constexpr Bytes64 hexDigitsRepeated()
 }
 
 alignas(64) constexpr std::array<std::uint8_t, 128> kHexValues = hexValues();
-alignas(64) constexpr Bytes64 kShiftUp = shiftUpIndex();
 alignas(64) constexpr Bytes64 kSlotSources = slotSources();
 alignas(64) constexpr Bytes64 kHighNibbleShifts = highNibbleShifts();
 alignas(64) constexpr Bytes64 kHexDigitsRepeated = hexDigitsRepeated();
@@ -286,14 +276,30 @@ struct PrintableBlock {
 
     static void copy64(char *out, const char *in) { _mm512_storeu_si512(out, _mm512_loadu_si512(in)); }
 
+    // All in mask registers, from compares at in, in + 1 and in + 2.
+    static PrintableDecodeShape decodeShape(const char *in)
+    {
+        const __m512i v = _mm512_loadu_si512(in), next = _mm512_loadu_si512(in + 1), after = _mm512_loadu_si512(in + 2);
+        const __mmask64 equals = bytesEqual(v, '=');
+        const __mmask64 blank = blanks(v);
+        const __mmask64 hexNext = ~_mm512_movepi8_mask(_mm512_or_si512(hexDigits(next), next));
+        const __mmask64 hexAfter = ~_mm512_movepi8_mask(_mm512_or_si512(hexDigits(after), after));
+        const __mmask64 crNext = bytesEqual(next, '\r'), lfNext = bytesEqual(next, '\n');
+        const __mmask64 escapes = equals & hexNext & hexAfter;
+        const __mmask64 softCrLf = equals & crNext & bytesEqual(after, '\n');
+        const __mmask64 softLf = equals & lfNext;
+        const __mmask64 unusual
+            = (equals & ~(escapes | softCrLf | softLf)) | (blank & (crNext | lfNext)) | ((blank & blanks(next)) >> 63);
+        return { escapes, softCrLf, softLf, unusual };
+    }
+
     static std::size_t squeeze(const char *in, std::uint64_t escapes, std::uint64_t kept, char *out)
     {
         const __m512i v = _mm512_loadu_si512(in);
-        const __m512i digits = hexDigits(v);
-        const __m512i before = permuteBytes(_mm512_load_si512(kShiftUp.data()), digits);
-        const __m512i value = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(before, _mm512_set1_epi8(15)), 4),
-                                              _mm512_and_si512(digits, _mm512_set1_epi8(15)));
-        const __m512i bytes = _mm512_mask_mov_epi8(v, escapes << 2, value);
+        const __m512i high = _mm512_and_si512(hexDigits(_mm512_loadu_si512(in + 1)), _mm512_set1_epi8(15));
+        const __m512i low = _mm512_and_si512(hexDigits(_mm512_loadu_si512(in + 2)), _mm512_set1_epi8(15));
+        const __m512i value = _mm512_or_si512(_mm512_slli_epi16(high, 4), low);
+        const __m512i bytes = _mm512_mask_mov_epi8(v, escapes, value);
         _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kept, bytes));
         return setBits(kept);
     }

@@ -405,20 +405,21 @@ inline std::uint64_t blankRunBelow(std::uint64_t after, std::uint64_t blank)
 
 struct PrintableDecodePlan {
     std::size_t run; // bytes decoded here; 0 hands the first to the scalar step
-    std::uint64_t escapes; // '=' of "=XY": its value replaces the Y
+    std::uint64_t escapes; // '=' of "=XY": its value replaces the '='
     std::uint64_t kept; // bytes written, in order
 };
 
-// What the wide path decodes of a block. "=XY", soft breaks, and blank runs
-// before a hard break are whole in it; an '=' otherwise, and a blank run
-// whose end the block cannot see, stop the run.
+// What the careful loop decodes of a block. "=XY", soft breaks, and blank
+// runs before a hard break are whole in it; an '=' otherwise, and a blank
+// run whose end the block cannot see, stop the run.
 inline PrintableDecodePlan planPrintableDecode(const PrintableDecodeMasks &m)
 {
     const std::uint64_t escapes = m.equals & (m.hex >> 1) & (m.hex >> 2) & firstBits(62);
     const std::uint64_t softCrLf = m.equals & (m.cr >> 1) & (m.lf >> 2) & firstBits(62);
     const std::uint64_t softLf = m.equals & (m.lf >> 1) & firstBits(63);
     std::uint64_t careful = m.equals & ~(escapes | softCrLf | softLf);
-    std::uint64_t dropped = escapes | escapes << 1 | softCrLf | softCrLf << 1 | softCrLf << 2 | softLf | softLf << 1;
+    std::uint64_t dropped
+        = escapes << 1 | escapes << 2 | softCrLf | softCrLf << 1 | softCrLf << 2 | softLf | softLf << 1;
     if (m.blank != 0) {
         const std::uint64_t starts = m.blank & ~(m.blank << 1);
         // The byte after each run; a run reaching the last byte carries out.
@@ -436,36 +437,111 @@ inline PrintableDecodePlan planPrintableDecode(const PrintableDecodeMasks &m)
     return { run, escapes, firstBits(run) & ~dropped };
 }
 
+// A block as the usual decoding sees it, from in[0..66); bit i speaks of
+// in[i].
+struct PrintableDecodeShape {
+    std::uint64_t escapes; // "=XY"
+    std::uint64_t softCrLf; // "=\r\n"
+    std::uint64_t softLf; // "=\n"
+    // An '=' none of these, a blank before CR or LF, a blank run going on
+    // past the block: what the careful loop must see.
+    std::uint64_t unusual;
+};
+
+// The shape from the block's masks and the two bytes after it.
+inline PrintableDecodeShape printableShapeOf(const PrintableDecodeMasks &m, const char *in)
+{
+    const auto bit = [](bool set, unsigned at) { return std::uint64_t { set } << at; };
+    const auto hexAt = [&](std::size_t i) { return tables::kHexValue[static_cast<unsigned char>(in[i])] < 16; };
+    const char first = in[64], second = in[65];
+    const std::uint64_t hexNext = m.hex >> 1 | bit(hexAt(64), 63);
+    const std::uint64_t hexAfter = m.hex >> 2 | bit(hexAt(64), 62) | bit(hexAt(65), 63);
+    const std::uint64_t crNext = m.cr >> 1 | bit(first == '\r', 63), lfNext = m.lf >> 1 | bit(first == '\n', 63);
+    const std::uint64_t lfAfter = m.lf >> 2 | bit(first == '\n', 62) | bit(second == '\n', 63);
+    const std::uint64_t escapes = m.equals & hexNext & hexAfter;
+    const std::uint64_t softCrLf = m.equals & crNext & lfAfter;
+    const std::uint64_t softLf = m.equals & lfNext;
+    const std::uint64_t blankNext = m.blank >> 1 | bit(isPrintableBlank(first), 63);
+    const std::uint64_t unusual
+        = (m.equals & ~(escapes | softCrLf | softLf)) | (m.blank & (crNext | lfNext)) | (m.blank & blankNext) >> 63;
+    return { escapes, softCrLf, softLf, unusual };
+}
+
+struct PrintableUsualPlan {
+    std::uint64_t kept;
+    std::uint64_t carry; // the next block's bytes taken by constructs here
+};
+
+// `carry` holds this block's bytes the one before took.
+inline PrintableUsualPlan planPrintableUsual(const PrintableDecodeShape &shape, std::uint64_t carry)
+{
+    const std::uint64_t whole = shape.escapes | shape.softCrLf;
+    const std::uint64_t soft = shape.softCrLf | shape.softLf;
+    const std::uint64_t dropped = carry | shape.escapes << 1 | whole << 2 | soft | soft << 1;
+    return { ~dropped, whole >> 62 | (whole | shape.softLf) >> 63 };
+}
+
 // 64 bytes a block through the path's Block:
+//   decodeShape(in)                  PrintableDecodeShape of in[0..64);
 //   decodeMasks(in)                  PrintableDecodeMasks of in[0..64);
 //   copy64(out, in)                  in[0..64) -> out[0..64);
 //   squeeze(in, escapes, kept, out)  the kept bytes of in[0..64) to out, in
-//                                    order, each escape's value in place of
-//                                    its second digit; writes out[0..64).
-template <class Block> std::size_t printableDecodeWide(const char *in, std::size_t n, char *out)
+//                                    order, each escape's value (from
+//                                    in[i + 1], in[i + 2], which may be
+//                                    in[64], in[65]) in place of its '=';
+//                                    writes out[0..64). Every kept '=' is
+//                                    one of `escapes`.
+
+struct PrintableDecodeCursor {
+    std::size_t pos;
+    char *out;
+};
+
+// Decodes from `at` until it reaches `stop`: wide runs up to what a block
+// cannot take, the scalar step for that.
+template <class Block>
+PrintableDecodeCursor printableDecodeCareful(const char *in, std::size_t stop, std::size_t n, PrintableDecodeCursor at)
 {
-    char *const start = out;
-    std::size_t pos = 0;
-    while (pos < n) {
-        // The output stays behind the input, so a block's room is there.
-        if (n - pos < 64) {
-            pos = printableDecodeStep(in, n, pos, out);
-            continue;
-        }
-        const PrintableDecodePlan plan = planPrintableDecode(Block::decodeMasks(in + pos));
+    while (at.pos < stop) {
+        const PrintableDecodePlan plan
+            = n - at.pos >= 66 ? planPrintableDecode(Block::decodeMasks(in + at.pos)) : PrintableDecodePlan {};
         if (plan.run == 0) {
-            pos = printableDecodeStep(in, n, pos, out);
+            at.pos = printableDecodeStep(in, n, at.pos, at.out);
             continue;
         }
         if (plan.kept == firstBits(plan.run)) {
-            Block::copy64(out, in + pos);
-            out += plan.run;
+            Block::copy64(at.out, in + at.pos);
+            at.out += plan.run;
         } else {
-            out += Block::squeeze(in + pos, plan.escapes, plan.kept, out);
+            at.out += Block::squeeze(in + at.pos, plan.escapes, plan.kept, at.out);
         }
-        pos += plan.run;
+        at.pos += plan.run;
     }
-    return static_cast<std::size_t>(out - start);
+    return at;
+}
+
+// Usual blocks whole, constructs running over their ends, up to an unusual
+// one; the careful loop through that. The output stays behind the input, so
+// a block's room is there.
+template <class Block> std::size_t printableDecodeWide(const char *in, std::size_t n, char *out)
+{
+    char *const start = out;
+    PrintableDecodeCursor at { 0, out };
+    while (n - at.pos >= 66) {
+        std::size_t pos = at.pos;
+        char *to = at.out;
+        std::uint64_t carry = 0;
+        for (; n - pos >= 66; pos += 64) {
+            const PrintableDecodeShape shape = Block::decodeShape(in + pos);
+            if (shape.unusual != 0)
+                break;
+            const PrintableUsualPlan plan = planPrintableUsual(shape, carry);
+            to += Block::squeeze(in + pos, shape.escapes, plan.kept, to);
+            carry = plan.carry;
+        }
+        at = printableDecodeCareful<Block>(in, smaller(n, pos + 64), n, { pos + setBits(carry), to });
+    }
+    return static_cast<std::size_t>(printableDecodeCareful<Block>(in, n, n, at).out - start);
 }
 
 } // namespace
