@@ -50,6 +50,8 @@ public:
         m_fd = fd;
     }
     bool valid() const { return m_fd >= 0; }
+    // Hands the descriptor on, to be closed by its new owner.
+    int release() { return std::exchange(m_fd, -1); }
     // Closes now and gives the close's own errno, or 0: NFS reports late write errors here. On
     // Linux the descriptor is gone even when close fails, so it is never retried.
     int close()
@@ -95,23 +97,19 @@ InputFile::InputFile(const QString &path)
     : m_path(path)
 {
     // O_NONBLOCK so that a FIFO chosen by mistake cannot hang the job.
-    m_fd = ::open(encodedPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (m_fd < 0)
+    UniqueFd file(::open(encodedPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file.valid())
         throw osFailure(errno);
     struct stat info { };
-    if (::fstat(m_fd, &info) != 0) {
-        const int error = errno;
-        ::close(m_fd);
-        throw osFailure(error);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(m_fd);
+    if (::fstat(file.get(), &info) != 0)
+        throw osFailure(errno);
+    if (!S_ISREG(info.st_mode))
         throw notOrdinary(path, info.st_mode);
-    }
     m_size = static_cast<std::uint64_t>(info.st_size);
     m_device = info.st_dev;
     m_inode = info.st_ino;
     m_modified = modifiedNanoseconds(info);
+    m_fd = file.release();
 }
 
 InputFile::~InputFile()
