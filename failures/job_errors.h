@@ -1,27 +1,11 @@
 #pragma once
-// The one failure type of a job: a number and a description for the person.
-
-#include "texts.h"
+// The one failure type of a job: a number and what it names. No words here: the person's words are
+// added where the failure is shown (texts' describe), so the layers that throw need no texts.
 
 #include <QString>
 
 #include <exception>
 #include <string>
-
-// Thrown where a step fails, caught once by runJob.
-class JobError : public std::exception {
-public:
-    JobError(int number, QString description);
-
-    int number() const { return m_number; }
-    const QString &description() const { return m_description; }
-    const char *what() const noexcept override { return m_what.c_str(); }
-
-private:
-    int m_number;
-    QString m_description;
-    std::string m_what;
-};
 
 // A file dialog was cancelled, or the person stopped the job: it ends without a word.
 inline constexpr int kCancelledErrorNumber = 32755;
@@ -34,16 +18,41 @@ enum class JobFailure : int {
     LibraryMissing = 1006, // %1 library file, %2 dlerror text
     FunctionMissing = 1007, // %1 function, %2 library file
     NoResult = 1008, // %1 function
-    NotOrdinaryFile = 1009, // %1 path, %2 why (one of Text::IsFolder ... Text::IsSpecial)
+    NotOrdinaryFile = 1009, // %1 path; what it is instead in fileKind()
     InputChanged = 1010, // %1 path
     TypedTextTooLarge = 1011,
     Unexpected = 1012, // %1 what went wrong, as the failing code said it
     PieceTooLarge = 1013, // %1 path
 };
 
-// Our failure with its Italian description; %1 and %2 filled from the arguments.
+// What a path that is not an ordinary file names instead.
+enum class FileKind { Folder, SymbolicLink, Fifo, Device, Socket, Special };
+
+// Thrown where a step fails, caught once by runJob.
+class JobError : public std::exception {
+public:
+    // number is an errno value, one of JobFailure or kCancelledErrorNumber.
+    explicit JobError(int number, QString first = {}, QString second = {}, FileKind kind = FileKind::Special);
+
+    int number() const { return m_number; }
+    // An errno value rather than one of our own failures.
+    bool fromSystem() const { return m_number > 0 && m_number < static_cast<int>(JobFailure::NotMime64); }
+    const QString &first() const { return m_first; }
+    const QString &second() const { return m_second; }
+    FileKind fileKind() const { return m_kind; }
+    // The number and what it names, for logs; never shown to the person.
+    const char *what() const noexcept override { return m_what.c_str(); }
+
+private:
+    int m_number;
+    QString m_first;
+    QString m_second;
+    FileKind m_kind;
+    std::string m_what;
+};
+
 JobError jobFailure(JobFailure failure, const QString &first = {}, const QString &second = {});
-// An OS failure: errno and its strerror text in the person's locale.
+// An OS failure: errno, described later in the person's locale.
 JobError osFailure(int error);
 // What a cancelled file dialog or progress dialog throws.
 JobError cancelledByPerson();

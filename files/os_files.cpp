@@ -72,18 +72,18 @@ std::string encodedPath(const QString &path)
 
 JobError notOrdinary(const QString &path, mode_t mode)
 {
-    Text why = Text::IsSpecial;
+    FileKind kind = FileKind::Special;
     if (S_ISDIR(mode))
-        why = Text::IsFolder;
+        kind = FileKind::Folder;
     else if (S_ISLNK(mode))
-        why = Text::IsSymbolicLink;
+        kind = FileKind::SymbolicLink;
     else if (S_ISFIFO(mode))
-        why = Text::IsFifo;
+        kind = FileKind::Fifo;
     else if (S_ISCHR(mode) || S_ISBLK(mode))
-        why = Text::IsDevice;
+        kind = FileKind::Device;
     else if (S_ISSOCK(mode))
-        why = Text::IsSocket;
-    return jobFailure(JobFailure::NotOrdinaryFile, path, text(why));
+        kind = FileKind::Socket;
+    return JobError(static_cast<int>(JobFailure::NotOrdinaryFile), path, {}, kind);
 }
 
 std::int64_t modifiedNanoseconds(const struct stat &info)

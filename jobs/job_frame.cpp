@@ -1,6 +1,7 @@
 #include "job_frame.h"
 
 #include "job_errors.h"
+#include "texts.h"
 #include "user_interaction.h"
 
 #include <cerrno>
@@ -12,8 +13,8 @@ void show(MessageBoxes &messages, const JobError &failure)
 {
     if (failure.number() == kCancelledErrorNumber)
         return;
-    messages.show(QString::number(failure.number()) + QLatin1String(": ") + failure.description(),
-                  MessageStyle::Critical, text(Text::ErrorTitle));
+    messages.show(QString::number(failure.number()) + QLatin1String(": ") + describe(failure), MessageStyle::Critical,
+                  text(Text::ErrorTitle));
 }
 
 } // namespace

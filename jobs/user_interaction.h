@@ -2,6 +2,8 @@
 // How a job reaches the person: file requests, message boxes and the progress of its work. The
 // window passes Qt-backed implementations; tests pass scripted ones.
 
+#include "work_progress.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -35,21 +37,6 @@ class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
     virtual MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) = 0;
-};
-
-// A validating pass reads; a pass that writes converts.
-enum class WorkStep { Reading, Converting };
-
-// What a work step tells the person while it runs, and how it learns that they want it stopped.
-// Called from the thread the work runs on and from the reader thread it starts.
-class WorkProgress {
-public:
-    virtual ~WorkProgress() = default;
-    // Each throws cancelledByPerson() once the person asked to stop.
-    virtual void begin(WorkStep step) = 0;
-    // done of total bytes of the input read, before each read.
-    virtual void advance(std::uint64_t done, std::uint64_t total) = 0;
-    virtual void stopIfCancelled() = 0;
 };
 
 // Carries out a job's work steps (a validating pass, converting) between its dialog steps. The

@@ -3,6 +3,7 @@
 // up by name the first time it is needed. Safe to use from the window's thread and a worker.
 
 #include "dravolin.h"
+#include "library_function.h"
 
 #include <QString>
 
@@ -48,9 +49,6 @@ private:
     {
     }
 };
-
-// The four conversions, as a job names the one it needs.
-enum class LibraryFunction { ConvertiMime64, DecifraMime64, ConvertiPrintable, DecifraPrintable };
 
 class ConversionLibrary {
 public:

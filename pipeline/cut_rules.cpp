@@ -1,6 +1,6 @@
 #include "cut_rules.h"
 
-#include "conversion_library.h"
+#include "library_function.h"
 
 #include <algorithm>
 #include <cstdint>

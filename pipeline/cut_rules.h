@@ -3,10 +3,10 @@
 // results, joined, are exactly the whole file's result. Pure functions over bytes: no files, no
 // threads, no library.
 
+#include "library_function.h"
+
 #include <cstddef>
 #include <string_view>
-
-enum class LibraryFunction;
 
 namespace cuts {
 

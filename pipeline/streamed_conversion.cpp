@@ -4,7 +4,7 @@
 #include "job_errors.h"
 #include "os_files.h"
 #include "piece_ring.h"
-#include "user_interaction.h"
+#include "work_progress.h"
 
 #include <algorithm>
 #include <cstdint>

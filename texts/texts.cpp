@@ -2,6 +2,8 @@
 
 #include "job_errors.h"
 
+#include <cstring>
+
 // Each text whole, on one line, so that its blanks and line breaks show as a person reads it.
 // clang-format off
 QString text(Text which)
@@ -55,6 +57,8 @@ QString text(Text which)
     return {};
 }
 
+namespace {
+
 QString description(JobFailure failure)
 {
     switch (failure) {
@@ -71,3 +75,45 @@ QString description(JobFailure failure)
     return {};
 }
 // clang-format on
+
+Text whatItIs(FileKind kind)
+{
+    switch (kind) {
+    case FileKind::Folder:
+        return Text::IsFolder;
+    case FileKind::SymbolicLink:
+        return Text::IsSymbolicLink;
+    case FileKind::Fifo:
+        return Text::IsFifo;
+    case FileKind::Device:
+        return Text::IsDevice;
+    case FileKind::Socket:
+        return Text::IsSocket;
+    case FileKind::Special:
+        break;
+    }
+    return Text::IsSpecial;
+}
+
+} // namespace
+
+QString describe(const JobError &failure)
+{
+    if (failure.number() == kCancelledErrorNumber)
+        return text(Text::Cancelled);
+    // strerror follows LC_MESSAGES, which QCoreApplication sets from the environment.
+    if (failure.fromSystem())
+        return QString::fromLocal8Bit(std::strerror(failure.number()));
+    const auto own = static_cast<JobFailure>(failure.number());
+    const QString second = own == JobFailure::NotOrdinaryFile ? text(whatItIs(failure.fileKind())) : failure.second();
+    QString words = description(own);
+    // Placeholders are filled one by one so that a '%' inside a path stays literal.
+    const qsizetype firstAt = words.indexOf(QLatin1String("%1"));
+    if (firstAt >= 0) {
+        words.replace(firstAt, 2, failure.first());
+        const qsizetype secondAt = words.indexOf(QLatin1String("%2"), firstAt + failure.first().size());
+        if (secondAt >= 0)
+            words.replace(secondAt, 2, second);
+    }
+    return words;
+}

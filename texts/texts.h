@@ -59,8 +59,9 @@ enum class Text {
     UsageHint,
 };
 
-enum class JobFailure;
+class JobError;
 
 QString text(Text which);
-// The Italian description of one of our own failures; %1 and %2 stand for what the failure names.
-QString description(JobFailure failure);
+// What a failure means to the person: the strerror text of an OS failure in their locale, or the
+// Italian description of one of our own with what it names filled in.
+QString describe(const JobError &failure);
