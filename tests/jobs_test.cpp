@@ -138,25 +138,52 @@ protected:
     ConversionLibrary library;
 };
 
-TEST_F(Jobs, AReplacedFileKeepsOwnerAndPermissionsButNeverSetIdBits)
+// The result's mode is the old file's, or 0666 less the umask, with no set-id or sticky bits, its
+// group's and others' bits no wider than the input's; as root, its owner the old file's only where
+// that is the input's own.
+TEST_F(Jobs, AnOutputIsNoMoreOpenThanItsInputAndBelongsToNoThirdUser)
 {
-    writeFile(path("a.txt"), "foobar");
-    for (const mode_t mode : { 0640, 06755, 01777 }) {
-        writeFile(path("a.txt.m64"), std::string(500, 'v'));
-        ASSERT_EQ(::chmod(local(path("a.txt.m64")), mode), 0);
-        run(ConvertiFileMime64, path("a.txt"));
-        struct stat after { };
-        ASSERT_EQ(::stat(local(path("a.txt.m64")), &after), 0);
-        EXPECT_EQ(after.st_mode & 07777, mode & 0777);
-        EXPECT_EQ(readFile(path("a.txt.m64")), "Zm9vYmFy\r\n");
-    }
     // A named temporary whose first name is taken tries another, and leaves no name behind.
-    writeFile(path(".prima.tmp"), "altrui");
+    writeFile(path("a.txt"), "foobar"), writeFile(path(".prima.tmp"), "altrui");
     setReplaceHooksForTesting({ {}, 0, true, ".prima.tmp" });
     run(ConvertiFileMime64, path("a.txt"));
     setReplaceHooksForTesting({});
     EXPECT_THAT(seen.back(), BeginsWith("64|"));
     EXPECT_THAT(listing(dir.path()), ElementsAre(".prima.tmp 6", "a.txt 6", "a.txt.m64 10"));
+
+    const mode_t umask = ::umask(022);
+    struct Case {
+        mode_t input, old, expected; // old: 0 for no file there
+    };
+    const Case cases[] = { { 0600, 0, 0600 },    { 0600, 0644, 0600 },  { 0640, 0664, 0640 }, { 0444, 0, 0644 },
+                           { 0444, 0664, 0644 }, { 0755, 06755, 0755 }, { 0777, 01777, 0777 } };
+    const auto stated = [this](const QString &name) {
+        struct stat info { };
+        return ::stat(local(path(name)), &info), info;
+    };
+    const auto runOnce = [&](const FileJob &job, mode_t input, mode_t old, uid_t oldOwner = 0, uid_t inputOwner = 0) {
+        QFile::remove(path("dati")), QFile::remove(path("uscita"));
+        writeFile(path("dati"), "Zm9v"), ::chown(local(path("dati")), inputOwner, 0);
+        const QString output = job.output == OutputPlace::BesideInput ? "dati" + QString(job.extension) : "uscita";
+        QFile::remove(path(output));
+        if (old != 0)
+            writeFile(path(output), "vecchio"), ::chmod(local(path(output)), old),
+                ::chown(local(path(output)), oldOwner, 0);
+        ::chmod(local(path("dati")), input);
+        run(job, path("dati"), path("uscita"));
+        EXPECT_THAT(seen.back(), BeginsWith("64|"));
+        return stated(output);
+    };
+    for (const FileJob *job :
+         { &ConvertiFileMime64, &DecifraFileMime64, &ConvertiFilePrintable, &DecifraFilePrintable })
+        for (const Case &each : cases)
+            EXPECT_EQ(runOnce(*job, each.input, each.old).st_mode & 07777, each.expected)
+                << static_cast<int>(job->conversion) << ' ' << std::oct << each.input << ' ' << each.old;
+    ::umask(umask);
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root may give a file away";
+    for (const uid_t inputOwner : { 0u, 65534u })
+        EXPECT_EQ(runOnce(ConvertiFileMime64, 0644, 0644, 65534, inputOwner).st_uid, inputOwner);
 }
 
 // Runs the work on the calling thread, hears every report of the reader thread and may act on
@@ -240,6 +267,16 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
         [this](const QString &input) {
             writeFile(path("altro"), "altro"), ::rename(local(path("altro")), local(input));
         },
+        [](const QString &input) { // rewritten in place, its modification time set back: the change time tells
+            struct stat was {
+            }, now {};
+            ::stat(local(input), &was);
+            writeFile(input, randomBytes(6400, 10));
+            const struct timespec times[] = { was.st_atim, was.st_mtim };
+            do // until the clock ticks: a change within one tick leaves the change time as it was
+                ::utimensat(AT_FDCWD, local(input), times, 0), ::stat(local(input), &now);
+            while (now.st_ctim.tv_sec == was.st_ctim.tv_sec && now.st_ctim.tv_nsec == was.st_ctim.tv_nsec);
+        },
     };
     for (const auto &change : changes) {
         writeFile(path("dati.bin"), content);
@@ -288,7 +325,7 @@ TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
     setPieceHooksForTesting({});
 }
 
-// Type, mode, inode, size and bytes of everything in folder: all a refusal must leave as it was.
+// Type, mode, owner, inode, size and bytes of everything in folder: all a refusal must leave as it was.
 std::map<QString, std::string> snapshot(const QString &folder)
 {
     std::map<QString, std::string> state;
@@ -297,8 +334,8 @@ std::map<QString, std::string> snapshot(const QString &folder)
         struct stat info { };
         ::lstat(local(name), &info);
         const bool small = S_ISREG(info.st_mode) && info.st_size < 4096;
-        state[name] = std::to_string(info.st_mode) + '/' + std::to_string(info.st_ino) + '/'
-            + std::to_string(info.st_size) + (small ? readFile(name) : "");
+        state[name] = std::to_string(info.st_mode) + '/' + std::to_string(info.st_uid) + '/'
+            + std::to_string(info.st_ino) + '/' + std::to_string(info.st_size) + (small ? readFile(name) : "");
     }
     return state;
 }
@@ -389,9 +426,15 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
         { "lacking", DecifraFilePrintable, "l.ptb", "x", {},
           "1007: La funzione DecifraPrintable non si trova nella libreria di conversione " + failing + ".", {}, failing },
     };
-    if (::geteuid() == 0) // a device of our own: never the machine's /dev/null
+    if (::geteuid() == 0) { // a device of our own: never the machine's /dev/null; a file of nobody's
         cases.push_back({ "device saved", DecifraFileMime64, "d.m64", "Zm9v", "nullo",
                           notOrdinary("nullo", "è un dispositivo"), make("nullo", S_IFCHR | 0666, makedev(1, 3)) });
+        cases.push_back({ "another's in a sticky folder", ConvertiFileMime64, "h.txt", "x", {}, "1014: Il file %D/h.txt.m64 "
+          "appartiene a un altro utente e si trova in una cartella condivisa protetta: per sicurezza non viene sostituito.",
+          [](const QString &f) {
+              ::chmod(local(f), 01777), writeFile(f + "/h.txt.m64", "altrui"), ::chown(local(f + "/h.txt.m64"), 65534, 65534);
+          } });
+    }
     for (const std::size_t after : { 0, 4096, 8192 }) // the disk filling at the start, inside, near the end
         cases.push_back({ "disk full", ConvertiFileMime64, "grande.bin", {}, {}, osError(ENOSPC), diskFull(after) });
     // clang-format on
