@@ -1,14 +1,24 @@
 // Pieces of the jobs for tests that watch from outside. "replace TARGET SIZE [pause|named]" replaces
 // TARGET with SIZE bytes as the jobs do: pause stops halfway, says "paused" and waits to be killed;
 // named goes through a named temporary. "encode FILE" runs the Mime64 encoding job on FILE, with the
-// library found as the program finds it.
+// library found as the program finds it. "window idle|ask|job FILE TARGET" opens the window as the
+// program does, signals heard as it hears them, and says "ready" when idle; "asked" when its real
+// box asks whether to decode FILE; "paused" once the decoding into TARGET through a named temporary
+// has written a piece, waiting there for a signal.
 
 #include "file_jobs.h"
+#include "frm_main.h"
 #include "job_errors.h"
 #include "os_files.h"
+#include "stop_signals.h"
+#include "streamed_conversion.h"
 #include "user_interaction.h"
 
+#include <QApplication>
+#include <QTimer>
+
 #include <cstdio>
+#include <semaphore>
 #include <string>
 
 #include <unistd.h>
@@ -26,11 +36,56 @@ struct Console : FileRequester, MessageBoxes {
     }
 };
 
+void say(const char *word)
+{
+    std::puts(word), std::fflush(stdout);
+}
+
+// The real box, which says when it is up.
+struct SayingBoxes : QtMessageBoxes {
+    using QtMessageBoxes::QtMessageBoxes;
+    MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) override
+    {
+        QTimer::singleShot(0, [] { say("asked"); });
+        return QtMessageBoxes::show(prompt, style, title);
+    }
+};
+
+int runWindow(int argc, char **argv, const std::string &mode)
+{
+    QApplication app(argc, argv);
+    FrmMain window;
+    Console console;
+    console.file = QString::fromLocal8Bit(argv[4]);
+    SayingBoxes boxes(&window);
+    window.setInteraction(console, mode == "ask" ? static_cast<MessageBoxes &>(boxes) : console);
+    std::binary_semaphore resume(0);
+    setPieceHooksForTesting({ 4096 });
+    setReplaceHooksForTesting({ [&, paused = false](std::size_t written) mutable {
+                                   if (!paused && written > 0)
+                                       paused = true, say("paused"), resume.acquire();
+                                   return 0;
+                               },
+                                4096, true });
+    // Told after the window has heard it, so the job goes on only to find itself stopped.
+    const StopSignals stop([&] { window.closeDialogsAndWindow(), resume.release(); });
+    window.show();
+    if (mode == "idle")
+        QTimer::singleShot(0, [] { say("ready"); });
+    else
+        window.openFiles({ QString::fromLocal8Bit(argv[3]) });
+    const int status = app.exec();
+    stop.endAsCaught();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     const std::string verb = argc > 2 ? argv[1] : "", mode = argc > 4 ? argv[4] : "";
+    if (verb == "window" && argc > 4)
+        return runWindow(argc, argv, argv[2]);
     if (verb == "encode") {
         Console console;
         console.file = QString::fromLocal8Bit(argv[2]);

@@ -29,6 +29,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::SizeIs;
 
@@ -473,6 +474,37 @@ TEST(Replacement, AKilledWriterLeavesTheFolderAsItWas)
     writer.waitForFinished();
     EXPECT_EQ(listing(folder), before);
     EXPECT_EQ(readFile(folder + "/uscita"), "vecchio");
+}
+
+// SIGINT, SIGTERM and SIGHUP end the program as closing its window does, by the program's own
+// wiring: a job writing through a named temporary stops and removes it, a waiting box is closed;
+// then the program ends with the signal's own status.
+TEST(Signals, EndTheProgramAsClosingItsWindowDoesWithTheSignalsOwnStatus)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("a.ptb"), randomFrom("ab=\r\n", 100000, 5));
+    const QStringList before = listing(dir.path());
+    const std::tuple<int, QString, const char *> cases[] = {
+        { SIGINT, "job", "paused" },  { SIGTERM, "job", "paused" }, { SIGHUP, "job", "paused" },
+        { SIGTERM, "idle", "ready" }, { SIGHUP, "ask", "asked" },
+    };
+    for (const auto &[signal, mode, word] : cases) {
+        SCOPED_TRACE(mode.toStdString() + ' ' + strsignal(signal));
+        QProcess program;
+        program.start(JOB_HELPER, { "window", mode, dir.filePath("a.ptb"), dir.filePath("b.txt") });
+        QByteArray said;
+        while (!said.contains(word) && program.waitForReadyRead(30000))
+            said += program.readAllStandardOutput();
+        ASSERT_TRUE(said.contains(word)) << said.toStdString() << program.readAllStandardError().toStdString();
+        if (mode == "job") {
+            EXPECT_THAT(listing(dir.path()), Contains(BeginsWith(".dravolin-")));
+        }
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(program.exitCode(), signal);
+        EXPECT_EQ(listing(dir.path()), before);
+    }
 }
 
 // The new content reaches the disk before it takes the old file's name, and the rename after.
