@@ -1,10 +1,9 @@
-// Pieces of the jobs for tests that watch from outside. "replace TARGET SIZE [pause|named]" replaces
-// TARGET with SIZE bytes as the jobs do: pause stops halfway, says "paused" and waits to be killed;
-// named goes through a named temporary. "encode FILE" runs the Mime64 encoding job on FILE, with the
-// library found as the program finds it. "window idle|ask|job FILE TARGET" opens the window as the
-// program does, signals heard as it hears them, and says "ready" when idle; "asked" when its real
-// box asks whether to decode FILE; "paused" once the decoding into TARGET through a named temporary
-// has written a piece, waiting there for a signal.
+// Pieces of the jobs for tests that watch from outside. "replace TARGET SIZE [named]" replaces TARGET
+// with SIZE bytes as the jobs do, named through a named temporary. "encode FILE" runs the Mime64
+// encoding job on FILE, with the library found as the program finds it. "window idle|ask|job|unnamed
+// FILE TARGET" opens the window as the program does, hearing signals as it does; it says "ready" when
+// idle or once its real box asks whether to decode FILE, and "paused" once the decoding into TARGET
+// has written a piece (through a named temporary unless unnamed), waiting there for a signal.
 
 #include "file_jobs.h"
 #include "frm_main.h"
@@ -20,8 +19,6 @@
 #include <cstdio>
 #include <semaphore>
 #include <string>
-
-#include <unistd.h>
 
 namespace {
 
@@ -41,23 +38,13 @@ void say(const char *word)
     std::puts(word), std::fflush(stdout);
 }
 
-// The real box, which says when it is up.
-struct SayingBoxes : QtMessageBoxes {
-    using QtMessageBoxes::QtMessageBoxes;
-    MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) override
-    {
-        QTimer::singleShot(0, [] { say("asked"); });
-        return QtMessageBoxes::show(prompt, style, title);
-    }
-};
-
 int runWindow(int argc, char **argv, const std::string &mode)
 {
     QApplication app(argc, argv);
     FrmMain window;
     Console console;
     console.file = QString::fromLocal8Bit(argv[4]);
-    SayingBoxes boxes(&window);
+    QtMessageBoxes boxes(&window);
     window.setInteraction(console, mode == "ask" ? static_cast<MessageBoxes &>(boxes) : console);
     std::binary_semaphore resume(0);
     setPieceHooksForTesting({ 4096 });
@@ -66,14 +53,14 @@ int runWindow(int argc, char **argv, const std::string &mode)
                                        paused = true, say("paused"), resume.acquire();
                                    return 0;
                                },
-                                4096, true });
+                                4096, mode == "job" });
     // Told after the window has heard it, so the job goes on only to find itself stopped.
     const StopSignals stop([&] { window.closeDialogsAndWindow(), resume.release(); });
     window.show();
-    if (mode == "idle")
-        QTimer::singleShot(0, [] { say("ready"); });
-    else
+    if (mode != "idle")
         window.openFiles({ QString::fromLocal8Bit(argv[3]) });
+    // Queued after the job's start: it comes once the job waits on its first box, or runs.
+    QTimer::singleShot(0, [] { say("ready"); });
     const int status = app.exec();
     stop.endAsCaught();
     return status;
@@ -97,12 +84,7 @@ int main(int argc, char **argv)
     if (verb != "replace" || argc < 4)
         return 2;
     const std::string content(std::stoul(argv[3]), 'x');
-    setReplaceHooksForTesting({ [&](std::size_t written) {
-                                   while (mode == "pause" && written > 0 && std::puts("paused") >= 0)
-                                       std::fflush(stdout), ::pause();
-                                   return 0;
-                               },
-                                mode == "pause" ? content.size() / 2 + 1 : 0, mode == "named" });
+    setReplaceHooksForTesting({ {}, 0, mode == "named" });
     try {
         replaceFile(QString::fromLocal8Bit(argv[2]), content.data(), content.size());
     } catch (const JobError &error) {
