@@ -1,6 +1,7 @@
 // Starts the program: the command line first, then Qt's Italian texts and the one window until it
 // closes. Files named on the command line (.m64 or .ptb) are decoded one after another once the
-// window is up.
+// window is up. SIGINT, SIGTERM and SIGHUP close the window as a person would, then end the program
+// as the signal would have.
 
 #include "command_line.h"
 #include "frm_main.h"
