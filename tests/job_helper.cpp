@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <semaphore>
 #include <string>
@@ -33,13 +34,12 @@ struct Console : FileRequester, MessageBoxes {
     }
 };
 
-void say(const char *word)
-{
-    std::puts(word), std::fflush(stdout);
-}
-
 int runWindow(int argc, char **argv, const std::string &mode)
 {
+    // As from a terminal: a shell that runs the tests in the background has them ignore SIGINT.
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+        ::signal(signal, SIG_DFL);
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // each word seen as it is said
     QApplication app(argc, argv);
     FrmMain window;
     Console console;
@@ -50,7 +50,7 @@ int runWindow(int argc, char **argv, const std::string &mode)
     setPieceHooksForTesting({ 4096 });
     setReplaceHooksForTesting({ [&, paused = false](std::size_t written) mutable {
                                    if (!paused && written > 0)
-                                       paused = true, say("paused"), resume.acquire();
+                                       paused = true, std::puts("paused"), resume.acquire();
                                    return 0;
                                },
                                 4096, mode == "job" });
@@ -60,7 +60,7 @@ int runWindow(int argc, char **argv, const std::string &mode)
     if (mode != "idle")
         window.openFiles({ QString::fromLocal8Bit(argv[3]) });
     // Queued after the job's start: it comes once the job waits on its first box, or runs.
-    QTimer::singleShot(0, [] { say("ready"); });
+    QTimer::singleShot(0, [] { std::puts("ready"); });
     const int status = app.exec();
     stop.endAsCaught();
     return status;
