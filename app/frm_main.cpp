@@ -6,6 +6,7 @@
 #include "printable_text_box.h"
 #include "texts.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -244,6 +245,16 @@ void FrmMain::closeEvent(QCloseEvent *event)
     m_closeAfterJob = true;
     m_ownWork.cancel();
     event->ignore();
+}
+
+void FrmMain::closeDialogsAndWindow()
+{
+    // Innermost first, as a dialog may open a box of its own; one that will not close (a box
+    // without a button for Escape) is left to the person.
+    for (QWidget *modal = nullptr, *last = nullptr;
+         (modal = QApplication::activeModalWidget()) != nullptr && modal != last;)
+        last = modal, modal->close();
+    close();
 }
 
 void FrmMain::cmdConverti_Click()

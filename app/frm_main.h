@@ -37,6 +37,9 @@ public:
     QStringList openFiles(const QStringList &paths);
     // True while a job runs: nothing else may start meanwhile.
     bool jobRunning() const { return m_jobRunning; }
+    // Closes the window as its close button does, answering first any dialog that waits as
+    // Escape would: a job stops, leaving nothing written, and the window closes after it.
+    void closeDialogsAndWindow();
 
     // The controls, owned by the window.
     QGroupBox *Frame2 = nullptr;

@@ -1,10 +1,12 @@
 // Starts the program: the command line first, then Qt's Italian texts and the one window until it
 // closes. Files named on the command line (.m64 or .ptb) are decoded one after another once the
-// window is up.
+// window is up. SIGINT, SIGTERM and SIGHUP close the window as a person would, then end the program
+// as the signal would have.
 
 #include "command_line.h"
 #include "frm_main.h"
 #include "italian_translations.h"
+#include "stop_signals.h"
 #include "texts.h"
 
 #include <QApplication>
@@ -55,8 +57,13 @@ int main(int argc, char *argv[])
     // The installed theme icon when there is one, else the copy built in.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("dravolin"), QIcon(QStringLiteral(":/dravolin.png"))));
     FrmMain window;
+    // A signal to end closes the window as a person would; the program then ends as that signal
+    // would have ended it.
+    const StopSignals stop([&window] { window.closeDialogsAndWindow(); });
     for (const QString &refused : window.openFiles(files))
         std::fprintf(stderr, "%s\n", text(Text::ArgumentNotConvertible).arg(refused).toLocal8Bit().constData());
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    stop.endAsCaught();
+    return status;
 }

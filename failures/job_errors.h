@@ -23,6 +23,7 @@ enum class JobFailure : int {
     TypedTextTooLarge = 1011,
     Unexpected = 1012, // %1 what went wrong, as the failing code said it
     PieceTooLarge = 1013, // %1 path
+    OthersFileInStickyFolder = 1014, // %1 path
 };
 
 // What a path that is not an ordinary file names instead.

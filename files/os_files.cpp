@@ -86,9 +86,9 @@ JobError notOrdinary(const QString &path, mode_t mode)
     return JobError(static_cast<int>(JobFailure::NotOrdinaryFile), path, {}, kind);
 }
 
-std::int64_t modifiedNanoseconds(const struct stat &info)
+std::int64_t nanoseconds(const struct timespec &time)
 {
-    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
 } // namespace
@@ -108,7 +108,9 @@ InputFile::InputFile(const QString &path)
     m_size = static_cast<std::uint64_t>(info.st_size);
     m_device = info.st_dev;
     m_inode = info.st_ino;
-    m_modified = modifiedNanoseconds(info);
+    m_modified = nanoseconds(info.st_mtim);
+    m_changed = nanoseconds(info.st_ctim);
+    m_origin = { info.st_mode & 07777, info.st_uid, info.st_gid };
     m_fd = file.release();
 }
 
@@ -139,8 +141,8 @@ void InputFile::checkUnchanged() const
     struct stat opened { };
     struct stat named { };
     if (::fstat(m_fd, &opened) != 0 || ::stat(encodedPath(m_path).c_str(), &named) != 0
-        || static_cast<std::uint64_t>(opened.st_size) != m_size || modifiedNanoseconds(opened) != m_modified
-        || named.st_dev != m_device || named.st_ino != m_inode)
+        || static_cast<std::uint64_t>(opened.st_size) != m_size || nanoseconds(opened.st_mtim) != m_modified
+        || nanoseconds(opened.st_ctim) != m_changed || named.st_dev != m_device || named.st_ino != m_inode)
         throw jobFailure(JobFailure::InputChanged, m_path);
 }
 
@@ -166,6 +168,14 @@ int writeAll(int fd, const char *data, std::size_t size, std::size_t written)
     return 0;
 }
 
+std::string folderOf(const std::string &name)
+{
+    const std::size_t slash = name.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : name.substr(0, slash);
+}
+
 // What stands at path now, if anything; throws when it must not be replaced.
 std::optional<struct stat> replaceableTarget(const QString &path, const std::string &name)
 {
@@ -177,20 +187,18 @@ std::optional<struct stat> replaceableTarget(const QString &path, const std::str
     }
     if (!S_ISREG(info.st_mode))
         throw notOrdinary(path, info.st_mode);
+    // In a sticky folder the kernel keeps others from opening a file (fs.protected_regular); a
+    // rename over it must not go around that, unless the folder is the file owner's.
+    struct stat folder { };
+    if (info.st_uid != ::geteuid() && ::stat(folderOf(name).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0
+        && info.st_uid != folder.st_uid)
+        throw jobFailure(JobFailure::OthersFileInStickyFolder, path);
     // Root passes access(W_OK) on any file, so the mode bits are checked on their own.
     if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
         throw osFailure(EACCES);
     if (::access(name.c_str(), W_OK) != 0)
         throw osFailure(errno);
     return info;
-}
-
-std::string folderOf(const std::string &name)
-{
-    const std::size_t slash = name.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : name.substr(0, slash);
 }
 
 std::string randomName(const std::string &folder, int attempt)
@@ -306,28 +314,36 @@ private:
     UniqueFd m_fd;
 };
 
-FileReplacement::FileReplacement(const QString &path)
+FileReplacement::FileReplacement(const QString &path, const FileOrigin &origin)
     : m_path(path)
     , m_name(encodedPath(path))
 {
     const std::optional<struct stat> old = replaceableTarget(path, m_name);
-    // A new file gets the usual 0666 less the umask; a replacement stays private until it takes
-    // the old file's owner and mode.
-    m_temporary = std::make_unique<Temporary>(folderOf(m_name), old ? 0600 : 0666);
-    // The old file's owner (where we may) and its permission bits. Set-id and sticky bits are
-    // never carried over: decoding over a privileged program must not leave a privileged program
-    // holding whatever was decoded.
-    if (old) {
-        const int fd = m_temporary->fd();
-        // Only root may give a file away: otherwise it becomes ours, which is no failure. The result
-        // is tested, not cast away, since fortified builds warn of an unused one all the same.
-        const bool ours = old->st_uid == ::geteuid() && old->st_gid == ::getegid();
-        if (!ours && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
-            // EPERM: a file of someone else's, replaced by one of ours.
-        }
-        if (::fchmod(fd, old->st_mode & 0777) != 0)
-            throw osFailure(errno);
+    // The group and others may do no more with the result than with what it came from, so a
+    // private input never gets a readable copy; the owner's bits stay, so the next job can
+    // replace it. A new file gets the usual 0666 less the umask, so bounded; a replacement stays
+    // private until it takes the old file's owner and mode.
+    const mode_t bound = 0700 | (origin.mode & 077);
+    m_temporary = std::make_unique<Temporary>(folderOf(m_name), old ? 0600 : 0666 & bound);
+    if (!old)
+        return;
+    // The old file's owner and group where they are the input's or ours, else ours: someone
+    // else's content never goes to a third user. Only root may give a file away, so a failure
+    // leaves it ours, which is no failure; the result is tested, not cast away, since fortified
+    // builds warn of an unused one all the same.
+    const bool keepOwner = old->st_uid == origin.owner || old->st_uid == ::geteuid();
+    const bool keepGroup = old->st_gid == origin.group || old->st_gid == ::getegid();
+    const int fd = m_temporary->fd();
+    if ((keepOwner || keepGroup)
+        && ::fchown(fd, keepOwner ? old->st_uid : static_cast<uid_t>(-1),
+                    keepGroup ? old->st_gid : static_cast<gid_t>(-1))
+            != 0) {
+        // EPERM: the result stays ours.
     }
+    // Set-id and sticky bits are never carried over: decoding over a privileged program must not
+    // leave a privileged program holding whatever was decoded.
+    if (::fchmod(fd, old->st_mode & bound) != 0)
+        throw osFailure(errno);
 }
 
 FileReplacement::~FileReplacement() = default;
@@ -355,9 +371,9 @@ void FileReplacement::commit(const std::function<void()> &beforeRename)
         static_cast<void>(::fsync(directory.get()));
 }
 
-void replaceFile(const QString &path, const void *data, std::size_t size)
+void replaceFile(const QString &path, const void *data, std::size_t size, const FileOrigin &origin)
 {
-    FileReplacement replacement(path);
+    FileReplacement replacement(path, origin);
     replacement.write(static_cast<const char *>(data), size);
     replacement.commit();
 }

@@ -10,6 +10,16 @@
 #include <memory>
 #include <string>
 
+#include <sys/types.h>
+
+// What of an input bounds a file made from it: its permission bits, and the owner and group a file
+// it replaces may keep. The default bounds nothing and names no one.
+struct FileOrigin {
+    mode_t mode = 0777;
+    uid_t owner = static_cast<uid_t>(-1);
+    gid_t group = static_cast<gid_t>(-1);
+};
+
 // An ordinary file opened for reading and kept open until the job ends, so that it can be read
 // twice and checked for changes before its result takes a name.
 class InputFile {
@@ -28,28 +38,36 @@ public:
     // Reads up to room bytes into target; 0 at the end. A file that ends before its first size or
     // goes on past it has changed (1010).
     std::size_t read(char *target, std::size_t room);
-    // Throws 1010 unless the path still names this file, with its first size and modification time.
+    // Throws 1010 unless the path still names this file, with its first size, modification and
+    // change times: an editor that rewrites in place keeps the size, and may set the old
+    // modification time back, but cannot set the change time.
     void checkUnchanged() const;
+    const FileOrigin &origin() const { return m_origin; }
 
 private:
     QString m_path;
     int m_fd = -1;
     std::uint64_t m_size = 0;
     std::uint64_t m_offset = 0;
-    // Who the file is, as first seen: device, inode, modification time in nanoseconds.
+    // Who the file is, as first seen: device, inode, modification and change times in nanoseconds.
     std::uint64_t m_device = 0;
     std::uint64_t m_inode = 0;
     std::int64_t m_modified = 0;
+    std::int64_t m_changed = 0;
+    FileOrigin m_origin;
 };
 
 // The file at path replaced whole by what is written here, or left untouched. The content goes to
 // an unnamed file in the same folder, is flushed to disk, named and renamed over path, so that a
 // killed program leaves nothing behind; where the folder cannot name an unnamed file, a hidden
-// named one is written from the start instead. An existing read-only file (EACCES) or anything
-// that is not an ordinary file is never replaced.
+// named one is written from the start instead. An existing read-only file (EACCES), anything that
+// is not an ordinary file, and another user's file in a sticky folder (1014) are never replaced.
+// The result has the permission bits of the file replaced, or 0666 less the umask, with the
+// group's and others' bits no wider than origin's; it keeps the old file's owner and group only
+// where they are origin's or ours.
 class FileReplacement {
 public:
-    explicit FileReplacement(const QString &path);
+    FileReplacement(const QString &path, const FileOrigin &origin);
     // Removes whatever was written unless commit() renamed it into place.
     ~FileReplacement();
     FileReplacement(const FileReplacement &) = delete;
@@ -69,7 +87,7 @@ private:
 };
 
 // Makes the file at path hold exactly size bytes from data, through a FileReplacement.
-void replaceFile(const QString &path, const void *data, std::size_t size);
+void replaceFile(const QString &path, const void *data, std::size_t size, const FileOrigin &origin = {});
 
 // Test hooks for FileReplacement; the default value restores normal work.
 struct ReplaceHooksForTesting {

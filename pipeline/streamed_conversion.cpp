@@ -170,7 +170,7 @@ void StreamedConversion::validate(WorkProgress &progress)
 void StreamedConversion::writeTo(const QString &output, WorkProgress &progress)
 {
     progress.begin(WorkStep::Converting);
-    FileReplacement replacement(output);
+    FileReplacement replacement(output, m_input.origin());
     convertPieces(progress, [&](const char *data, std::size_t size) { replacement.write(data, size); });
     replacement.commit([&] {
         progress.stopIfCancelled();

@@ -1,17 +1,25 @@
-// Pieces of the jobs for tests that watch from outside. "replace TARGET SIZE [pause|named]" replaces
-// TARGET with SIZE bytes as the jobs do: pause stops halfway, says "paused" and waits to be killed;
-// named goes through a named temporary. "encode FILE" runs the Mime64 encoding job on FILE, with the
-// library found as the program finds it.
+// Pieces of the jobs for tests that watch from outside. "replace TARGET SIZE [named]" replaces TARGET
+// with SIZE bytes as the jobs do, named through a named temporary. "encode FILE" runs the Mime64
+// encoding job on FILE, with the library found as the program finds it. "window idle|ask|job|unnamed
+// FILE TARGET" opens the window as the program does, hearing signals as it does; it says "ready" when
+// idle or once its real box asks whether to decode FILE, and "paused" once the decoding into TARGET
+// has written a piece (through a named temporary unless unnamed), waiting there for a signal.
 
 #include "file_jobs.h"
+#include "frm_main.h"
 #include "job_errors.h"
 #include "os_files.h"
+#include "stop_signals.h"
+#include "streamed_conversion.h"
 #include "user_interaction.h"
 
-#include <cstdio>
-#include <string>
+#include <QApplication>
+#include <QTimer>
 
-#include <unistd.h>
+#include <csignal>
+#include <cstdio>
+#include <semaphore>
+#include <string>
 
 namespace {
 
@@ -26,11 +34,45 @@ struct Console : FileRequester, MessageBoxes {
     }
 };
 
+int runWindow(int argc, char **argv, const std::string &mode)
+{
+    // As from a terminal: a shell that runs the tests in the background has them ignore SIGINT.
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+        ::signal(signal, SIG_DFL);
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // each word seen as it is said
+    QApplication app(argc, argv);
+    FrmMain window;
+    Console console;
+    console.file = QString::fromLocal8Bit(argv[4]);
+    QtMessageBoxes boxes(&window);
+    window.setInteraction(console, mode == "ask" ? static_cast<MessageBoxes &>(boxes) : console);
+    std::binary_semaphore resume(0);
+    setPieceHooksForTesting({ 4096 });
+    setReplaceHooksForTesting({ [&, paused = false](std::size_t written) mutable {
+                                   if (!paused && written > 0)
+                                       paused = true, std::puts("paused"), resume.acquire();
+                                   return 0;
+                               },
+                                4096, mode == "job" });
+    // Told after the window has heard it, so the job goes on only to find itself stopped.
+    const StopSignals stop([&] { window.closeDialogsAndWindow(), resume.release(); });
+    window.show();
+    if (mode != "idle")
+        window.openFiles({ QString::fromLocal8Bit(argv[3]) });
+    // Queued after the job's start: it comes once the job waits on its first box, or runs.
+    QTimer::singleShot(0, [] { std::puts("ready"); });
+    const int status = app.exec();
+    stop.endAsCaught();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     const std::string verb = argc > 2 ? argv[1] : "", mode = argc > 4 ? argv[4] : "";
+    if (verb == "window" && argc > 4)
+        return runWindow(argc, argv, argv[2]);
     if (verb == "encode") {
         Console console;
         console.file = QString::fromLocal8Bit(argv[2]);
@@ -42,12 +84,7 @@ int main(int argc, char **argv)
     if (verb != "replace" || argc < 4)
         return 2;
     const std::string content(std::stoul(argv[3]), 'x');
-    setReplaceHooksForTesting({ [&](std::size_t written) {
-                                   while (mode == "pause" && written > 0 && std::puts("paused") >= 0)
-                                       std::fflush(stdout), ::pause();
-                                   return 0;
-                               },
-                                mode == "pause" ? content.size() / 2 + 1 : 0, mode == "named" });
+    setReplaceHooksForTesting({ {}, 0, mode == "named" });
     try {
         replaceFile(QString::fromLocal8Bit(argv[2]), content.data(), content.size());
     } catch (const JobError &error) {

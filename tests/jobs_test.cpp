@@ -138,25 +138,47 @@ protected:
     ConversionLibrary library;
 };
 
-TEST_F(Jobs, AReplacedFileKeepsOwnerAndPermissionsButNeverSetIdBits)
+// The result's mode is the old file's, or 0666 less the umask, with no set-id or sticky bits, its
+// group's and others' bits no wider than the input's; as root, its owner the old file's only where
+// that is the input's own.
+TEST_F(Jobs, AnOutputIsNoMoreOpenThanItsInputAndBelongsToNoThirdUser)
 {
-    writeFile(path("a.txt"), "foobar");
-    for (const mode_t mode : { 0640, 06755, 01777 }) {
-        writeFile(path("a.txt.m64"), std::string(500, 'v'));
-        ASSERT_EQ(::chmod(local(path("a.txt.m64")), mode), 0);
-        run(ConvertiFileMime64, path("a.txt"));
-        struct stat after { };
-        ASSERT_EQ(::stat(local(path("a.txt.m64")), &after), 0);
-        EXPECT_EQ(after.st_mode & 07777, mode & 0777);
-        EXPECT_EQ(readFile(path("a.txt.m64")), "Zm9vYmFy\r\n");
-    }
     // A named temporary whose first name is taken tries another, and leaves no name behind.
-    writeFile(path(".prima.tmp"), "altrui");
+    writeFile(path("a.txt"), "foobar"), writeFile(path(".prima.tmp"), "altrui");
     setReplaceHooksForTesting({ {}, 0, true, ".prima.tmp" });
     run(ConvertiFileMime64, path("a.txt"));
     setReplaceHooksForTesting({});
     EXPECT_THAT(seen.back(), BeginsWith("64|"));
     EXPECT_THAT(listing(dir.path()), ElementsAre(".prima.tmp 6", "a.txt 6", "a.txt.m64 10"));
+
+    const mode_t umask = ::umask(022);
+    // The input's mode, the old file's (0 for none), the result's.
+    const std::tuple<mode_t, mode_t, mode_t> cases[]
+        = { { 0600, 0, 0600 },    { 0600, 0644, 0600 },  { 0640, 0664, 0640 }, { 0444, 0, 0644 },
+            { 0444, 0664, 0644 }, { 0755, 06755, 0755 }, { 0777, 01777, 0777 } };
+    const auto runOnce = [&](const FileJob &job, mode_t input, mode_t old, uid_t oldOwner = 0, uid_t inputOwner = 0) {
+        const QString output
+            = path(job.output == OutputPlace::BesideInput ? "dati" + QString(job.extension) : "uscita");
+        QFile::remove(path("dati")), QFile::remove(output);
+        writeFile(path("dati"), "Zm9v"), ::chown(local(path("dati")), inputOwner, 0),
+            ::chmod(local(path("dati")), input);
+        if (old != 0) // owner first: a new owner clears set-id bits
+            writeFile(output, "vecchio"), ::chown(local(output), oldOwner, 0), ::chmod(local(output), old);
+        run(job, path("dati"), output);
+        EXPECT_THAT(seen.back(), BeginsWith("64|"));
+        struct stat info { };
+        return ::stat(local(output), &info), info;
+    };
+    for (const FileJob *job :
+         { &ConvertiFileMime64, &DecifraFileMime64, &ConvertiFilePrintable, &DecifraFilePrintable })
+        for (const auto &[input, old, expected] : cases)
+            EXPECT_EQ(runOnce(*job, input, old).st_mode & 07777, expected)
+                << static_cast<int>(job->conversion) << ' ' << std::oct << input << ' ' << old;
+    ::umask(umask);
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root may give a file away";
+    for (const uid_t inputOwner : { 0u, 65534u })
+        EXPECT_EQ(runOnce(ConvertiFileMime64, 0644, 0644, 65534, inputOwner).st_uid, inputOwner);
 }
 
 // Runs the work on the calling thread, hears every report of the reader thread and may act on
@@ -240,6 +262,16 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
         [this](const QString &input) {
             writeFile(path("altro"), "altro"), ::rename(local(path("altro")), local(input));
         },
+        [](const QString &input) { // rewritten in place, its modification time set back: the change time tells
+            struct stat was {
+            }, now {};
+            ::stat(local(input), &was);
+            writeFile(input, randomBytes(6400, 10));
+            const struct timespec times[] = { was.st_atim, was.st_mtim };
+            do // until the clock ticks: a change within one tick leaves the change time as it was
+                ::utimensat(AT_FDCWD, local(input), times, 0), ::stat(local(input), &now);
+            while (now.st_ctim.tv_sec == was.st_ctim.tv_sec && now.st_ctim.tv_nsec == was.st_ctim.tv_nsec);
+        },
     };
     for (const auto &change : changes) {
         writeFile(path("dati.bin"), content);
@@ -288,7 +320,7 @@ TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
     setPieceHooksForTesting({});
 }
 
-// Type, mode, inode, size and bytes of everything in folder: all a refusal must leave as it was.
+// Type, mode, owner, inode, size and bytes of everything in folder: all a refusal must leave as it was.
 std::map<QString, std::string> snapshot(const QString &folder)
 {
     std::map<QString, std::string> state;
@@ -297,8 +329,8 @@ std::map<QString, std::string> snapshot(const QString &folder)
         struct stat info { };
         ::lstat(local(name), &info);
         const bool small = S_ISREG(info.st_mode) && info.st_size < 4096;
-        state[name] = std::to_string(info.st_mode) + '/' + std::to_string(info.st_ino) + '/'
-            + std::to_string(info.st_size) + (small ? readFile(name) : "");
+        state[name] = std::to_string(info.st_mode) + '/' + std::to_string(info.st_uid) + '/'
+            + std::to_string(info.st_ino) + '/' + std::to_string(info.st_size) + (small ? readFile(name) : "");
     }
     return state;
 }
@@ -389,9 +421,15 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
         { "lacking", DecifraFilePrintable, "l.ptb", "x", {},
           "1007: La funzione DecifraPrintable non si trova nella libreria di conversione " + failing + ".", {}, failing },
     };
-    if (::geteuid() == 0) // a device of our own: never the machine's /dev/null
+    if (::geteuid() == 0) { // a device of our own: never the machine's /dev/null; a file of nobody's
         cases.push_back({ "device saved", DecifraFileMime64, "d.m64", "Zm9v", "nullo",
                           notOrdinary("nullo", "è un dispositivo"), make("nullo", S_IFCHR | 0666, makedev(1, 3)) });
+        cases.push_back({ "another's in a sticky folder", ConvertiFileMime64, "h.txt", "x", {}, "1014: Il file %D/h.txt.m64 "
+          "appartiene a un altro utente e si trova in una cartella condivisa protetta: per sicurezza non viene sostituito.",
+          [](const QString &f) {
+              ::chmod(local(f), 01777), writeFile(f + "/h.txt.m64", "altrui"), ::chown(local(f + "/h.txt.m64"), 65534, 65534);
+          } });
+    }
     for (const std::size_t after : { 0, 4096, 8192 }) // the disk filling at the start, inside, near the end
         cases.push_back({ "disk full", ConvertiFileMime64, "grande.bin", {}, {}, osError(ENOSPC), diskFull(after) });
     // clang-format on
@@ -412,24 +450,37 @@ QString unnamedFilesFolder(const QTemporaryDir &dir, std::shared_ptr<void> &unmo
     return disk;
 }
 
-// A program killed halfway through writing leaves the folder as it was: the new content has no name yet.
-TEST(Replacement, AKilledWriterLeavesTheFolderAsItWas)
+// SIGINT, SIGTERM and SIGHUP end the program as closing its window does, by the program's own
+// wiring: a job writing through a named temporary stops and removes it, a waiting box is closed;
+// then the program ends with the signal's own status. SIGKILL cannot be heard: a job killed
+// midway leaves the folder as it was only where its new content has no name yet.
+TEST(Signals, EndTheProgramAsClosingItsWindowDoesWithTheSignalsOwnStatus)
 {
     QTemporaryDir dir;
     std::shared_ptr<void> unmount;
-    const QString folder = unnamedFilesFolder(dir, unmount);
-    if (folder.isEmpty())
-        GTEST_SKIP() << "this file system makes no unnamed files, and no tmpfs can be mounted";
-    writeFile(folder + "/uscita", "vecchio");
+    const QString unnamed = unnamedFilesFolder(dir, unmount), folder = unnamed.isEmpty() ? dir.path() : unnamed;
+    writeFile(folder + "/a.ptb", randomFrom("ab=\r\n", 100000, 5));
     const QStringList before = listing(folder);
-    QProcess writer;
-    writer.start(JOB_HELPER, { "replace", folder + "/uscita", "50000000", "pause" });
-    ASSERT_TRUE(writer.waitForReadyRead(30000)) << writer.readAllStandardError().toStdString();
-    EXPECT_EQ(listing(folder), before);
-    ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
-    writer.waitForFinished();
-    EXPECT_EQ(listing(folder), before);
-    EXPECT_EQ(readFile(folder + "/uscita"), "vecchio");
+    const std::tuple<int, QString, const char *> cases[] = {
+        { SIGINT, "job", "paused" },  { SIGTERM, "job", "paused" }, { SIGHUP, "job", "paused" },
+        { SIGTERM, "idle", "ready" }, { SIGHUP, "ask", "ready" },   { SIGKILL, "unnamed", "paused" },
+    };
+    for (const auto &[signal, mode, word] : cases) {
+        SCOPED_TRACE(mode.toStdString() + ' ' + strsignal(signal));
+        if (mode == "unnamed" && unnamed.isEmpty())
+            GTEST_SKIP() << "this file system makes no unnamed files, and no tmpfs can be mounted";
+        QProcess program;
+        program.start(JOB_HELPER, { "window", mode, folder + "/a.ptb", folder + "/b.txt" });
+        QByteArray said;
+        while (!said.contains(word) && program.waitForReadyRead(30000))
+            said += program.readAllStandardOutput();
+        ASSERT_TRUE(said.contains(word)) << said.toStdString() << program.readAllStandardError().toStdString();
+        EXPECT_EQ(listing(folder) != before, mode == "job"); // only a named temporary shows
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(std::pair(program.exitStatus(), program.exitCode()), std::pair(QProcess::CrashExit, signal));
+        EXPECT_EQ(listing(folder), before);
+    }
 }
 
 // The new content reaches the disk before it takes the old file's name, and the rename after.

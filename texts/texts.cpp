@@ -71,6 +71,7 @@ QString description(JobFailure failure)
     case JobFailure::TypedTextTooLarge: return QStringLiteral("Il testo è troppo lungo: si possono convertire al massimo 2147483647 byte.");
     case JobFailure::Unexpected: return QStringLiteral("Errore imprevisto: %1");
     case JobFailure::PieceTooLarge: return QStringLiteral("Il file %1 non si può convertire: contiene un tratto che non si può dividere, troppo lungo per una sola chiamata della libreria di conversione.");
+    case JobFailure::OthersFileInStickyFolder: return QStringLiteral("Il file %1 appartiene a un altro utente e si trova in una cartella condivisa protetta: per sicurezza non viene sostituito.");
     }
     return {};
 }
