@@ -123,22 +123,23 @@ Header *mapFresh(std::size_t bytes)
 
 // A mapping of at least `bytes`, a kept one when there is one, grown if need
 // be: moving its pages is a page-table change, no copy, and the ones earlier
-// texts wrote need no fault and no clearing by the kernel. Grown as one
-// mapping, never pieced together from two: mremap takes a single one.
+// texts wrote need no fault and no clearing by the kernel. It moves, grown,
+// onto a fresh mapping of the new size, so that it stays one mapping (which
+// mremap needs next time) aligned for huge pages, and so that ThreadSanitizer,
+// which sees mmap but not mremap, knows the new addresses as fresh.
 Header *mapText(std::size_t bytes, std::size_t likely)
 {
     bytes = roundUp(bytes, unitOf(bytes));
     Header *room = takeKept(likely);
     if (room && room->mappedBytes < bytes) {
-        void *grown = ::mremap(room, room->mappedBytes, bytes, MREMAP_MAYMOVE);
-        if (grown == MAP_FAILED) {
-            ::munmap(room, room->mappedBytes);
-            room = nullptr;
-        } else {
-            room = static_cast<Header *>(grown);
+        Header *fresh = mapFresh(bytes);
+        if (fresh && ::mremap(room, room->mappedBytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, fresh) != MAP_FAILED) {
             if (bytes >= kHugeFrom)
-                ::madvise(room, bytes, MADV_HUGEPAGE); // advice only
+                ::madvise(fresh, bytes, MADV_HUGEPAGE); // advice only
+        } else {
+            ::munmap(room, room->mappedBytes);
         }
+        room = fresh;
     }
     if (!room)
         room = mapFresh(bytes);
