@@ -55,7 +55,10 @@ int32_t LunghezzaTesto(const Testo testo)
 
 void LiberaTesto(Testo testo)
 {
-    freeText(testo);
+    try {
+        freeText(testo); // keeping a freed room takes a lock
+    } catch (...) {
+    }
 }
 
 Testo ConvertiMime64(const uint8_t *byte, int32_t conteggio, int32_t opzione)
