@@ -55,7 +55,10 @@ int32_t LunghezzaTesto(const Testo testo)
 
 void LiberaTesto(Testo testo)
 {
-    freeText(testo);
+    try {
+        freeText(testo); // keeping a freed room takes a lock
+    } catch (...) {
+    }
 }
 
 Testo ConvertiMime64(const uint8_t *byte, int32_t conteggio, int32_t opzione)
@@ -97,8 +100,9 @@ Testo ConvertiPrintable(const Testo testo)
     try {
         const std::size_t length = lengthOf(testo);
         // The bound may pass the limit while the text itself stays within it:
-        // only the written length decides.
-        char *text = allocateText(printableEncodedBound(length));
+        // only the written length decides. Text, as it is mostly, grows by a
+        // few escapes and soft breaks.
+        char *text = allocateText(printableEncodedBound(length), length + length / 8);
         if (!text)
             return nullptr;
         const std::size_t written = activeCodec().printableEncode(bytesOf(testo), length, text);
