@@ -190,25 +190,22 @@ constexpr std::array<std::uint8_t, 128> hexValues()
 }
 
 // Widening spreads 16 bytes over 48 slots, three a byte: its first
-// character, then its high and its low hex digit. These pick each slot's
-// character from the first characters (below 64) or the high digits.
-constexpr Bytes64 slotSources()
+// character, then its high and its low hex digit. Slot 3b + k holds byte b.
+constexpr Bytes64 slotBytes()
 {
     Bytes64 index {};
-    for (std::size_t byte = 0; byte < 16; ++byte) {
-        index[3 * byte] = static_cast<std::uint8_t>(byte);
-        index[3 * byte + 1] = static_cast<std::uint8_t>(64 + byte);
-        index[3 * byte + 2] = static_cast<std::uint8_t>(byte);
-    }
+    for (std::size_t slot = 0; slot < 48; ++slot)
+        index[slot] = static_cast<std::uint8_t>(slot / 3);
     return index;
 }
 
-// Multishift offsets that bring each byte's high nibble to its low bits.
-constexpr Bytes64 highNibbleShifts()
+// Multishift offsets that bring each slot's own nibble to its low bits: the
+// high one in a high digit's slot, the low one elsewhere.
+constexpr Bytes64 slotNibbleShifts()
 {
     Bytes64 shifts {};
     for (std::size_t i = 0; i < 64; ++i)
-        shifts[i] = static_cast<std::uint8_t>(8 * (i % 8) + 4);
+        shifts[i] = static_cast<std::uint8_t>(8 * (i % 8) + (i % 3 == 1 ? 4 : 0));
     return shifts;
 }
 
@@ -221,8 +218,8 @@ constexpr Bytes64 hexDigitsRepeated()
 }
 
 alignas(64) constexpr std::array<std::uint8_t, 128> kHexValues = hexValues();
-alignas(64) constexpr Bytes64 kSlotSources = slotSources();
-alignas(64) constexpr Bytes64 kHighNibbleShifts = highNibbleShifts();
+alignas(64) constexpr Bytes64 kSlotBytes = slotBytes();
+alignas(64) constexpr Bytes64 kSlotNibbleShifts = slotNibbleShifts();
 alignas(64) constexpr Bytes64 kHexDigitsRepeated = hexDigitsRepeated();
 constexpr std::uint64_t kFirstSlots = 0x249249249249; // slot 3 * byte for bytes 0..15
 
@@ -244,20 +241,19 @@ inline __mmask64 blanks(__m512i v)
 // Only plain loads and stores: masked stores and vpcompressb to memory are
 // slow on Zen 4; the compress runs in a register and the store is whole.
 struct PrintableBlock {
-    // Each byte's three slots filled, then those a literal does not use
-    // squeezed out: no table, one compress.
+    // Each byte copied into its three slots, each slot's nibble made a hex
+    // digit, the first slots put back (as '=' for an escape), then the
+    // slots a literal does not use squeezed out: no table, one compress.
     static void widen16(const char *in, std::uint64_t escaped, char *out)
     {
-        const __m512i bytes = _mm512_loadu_si512(in);
-        const __m512i hex = _mm512_load_si512(kHexDigitsRepeated.data());
+        const __m512i spread = permuteBytes(_mm512_load_si512(kSlotBytes.data()), _mm512_loadu_si512(in));
         // vpermb reads the low 6 bits: the digit table repeats every 16.
-        const __m512i high = permuteBytes(multishift(_mm512_load_si512(kHighNibbleShifts.data()), bytes), hex);
-        const __m512i first = _mm512_mask_mov_epi8(_mm512_set1_epi8('='), ~escaped, bytes);
-        const __m512i sources = _mm512_load_si512(kSlotSources.data());
-        const __m512i slots = _mm512_mask_mov_epi8(_mm512_permutex2var_epi8(first, sources, high), kFirstSlots << 2,
-                                                   permuteBytes(sources, permuteBytes(bytes, hex)));
-        const std::uint64_t digitSlots = _pdep_u64(escaped, kFirstSlots);
-        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kFirstSlots | digitSlots << 1 | digitSlots << 2, slots));
+        const __m512i digits = permuteBytes(multishift(_mm512_load_si512(kSlotNibbleShifts.data()), spread),
+                                            _mm512_load_si512(kHexDigitsRepeated.data()));
+        const std::uint64_t escapes = _pdep_u64(escaped, kFirstSlots);
+        const __m512i slots
+            = _mm512_mask_mov_epi8(_mm512_mask_mov_epi8(digits, kFirstSlots, spread), escapes, _mm512_set1_epi8('='));
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kFirstSlots | escapes << 1 | escapes << 2, slots));
     }
 
     static PrintableEncodeMasks encodeMasks(const char *in)

@@ -121,9 +121,9 @@ TEST(Paths, Mime64RoundTripsAndForeignBytes)
     }
 }
 
-// Text of every length from alphabets that crowd the rules together (blanks beside breaks, lone CRs,
-// escapes at line ends, half escapes for the decoder); runs with rules of their own at every offset of
-// the wide blocks, and lines of every length near the limit after every lead.
+// Text of every length from alphabets that crowd the rules together (blanks beside breaks, lone CRs, escapes at line
+// ends, half escapes for the decoder); runs with rules of their own at every offset of the wide blocks; each column
+// 0..76 there before a line end (its byte before in column 76, CR last in a block) or escapes over 1 or 2 soft breaks.
 TEST(Paths, PrintableRoundTrips)
 {
     const std::string alphabets[] = {
@@ -140,10 +140,11 @@ TEST(Paths, PrintableRoundTrips)
             ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(std::string(200, 'a').insert(offset, run + run + run)));
             ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(std::string(200, ' ').insert(offset, run)));
         }
-        for (std::size_t width = 72; width <= 78; ++width)
-            for (const std::string end : { "\r\n", "\n", " \r\n", "\t\n", "\xe8\r\n", "\r" })
+        for (std::size_t column = 0; column <= 76; ++column)
+            for (const std::string &end :
+                 { "\r\n"s, "\n"s, "w \r\n"s, "\t\n"s, "\xe8\r\n"s, "\r"s, std::string(30, '\xe8') })
                 ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(
-                    std::string(offset, 'p') + "\r\n" + std::string(width, 'w') + end + std::string(2 * width, 'v')));
+                    std::string(offset, 'p') + "\r\n" + std::string(column, 'x') + end + std::string(150, 'v')));
     }
 }
 
