@@ -180,25 +180,45 @@ TEST(Choice, EachOperationsPathByCpu)
 {
     struct Row {
         CpuFacts cpu;
-        const char *mime64;
-        const char *printable;
+        const char *paths[4]; // Mime64 encode, decode; Printable encode, decode
     };
     const Row rows[] = {
-        { { CpuVendor::Amd, 0x19, true, true }, "avx2", "avx512" }, // Zen 4: AVX-512 base64 at half speed
-        { { CpuVendor::Amd, 0x19, true, false }, "avx2", "avx2" }, // Zen 3
-        { { CpuVendor::Amd, 0x1A, true, true }, "avx512", "avx512" }, // Zen 5
-        { { CpuVendor::Intel, 6, true, true }, "avx2", "avx512" }, // nobody measured it
-        { { CpuVendor::Intel, 6, true, false }, "avx2", "avx2" },
-        { { CpuVendor::Other, 5, false, false }, "scalar", "scalar" },
+        { { CpuVendor::Amd, 0x19, true, true }, { "avx2", "avx2", "avx512", "avx512" } }, // Zen 4
+        { { CpuVendor::Amd, 0x19, true, false }, { "avx2", "avx2", "avx2", "avx2" } }, // Zen 3
+        { { CpuVendor::Amd, 0x1A, true, true }, { "avx512", "avx512", "avx512", "avx512" } }, // Zen 5
+        { { CpuVendor::Intel, 6, true, true }, { "avx2", "avx512", "avx512", "avx512" } }, // a Xeon
+        { { CpuVendor::Intel, 6, true, false }, { "avx2", "avx2", "avx2", "avx2" } },
+        { { CpuVendor::Intel, 0x13, true, true }, { "avx2", "avx2", "avx512", "avx512" } }, // nobody measured it
+        { { CpuVendor::Other, 0x1A, true, true }, { "avx2", "avx2", "avx512", "avx512" } },
+        { { CpuVendor::Other, 5, false, false }, { "scalar", "scalar", "scalar", "scalar" } },
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(::testing::Message() << "vendor " << int(row.cpu.vendor) << ", family " << row.cpu.family
                                           << ", avx512 " << row.cpu.avx512);
-        EXPECT_STREQ(preferredPath(Operation::Mime64Encode, row.cpu), row.mime64);
-        EXPECT_STREQ(preferredPath(Operation::Mime64Decode, row.cpu), row.mime64);
-        EXPECT_STREQ(preferredPath(Operation::PrintableEncode, row.cpu), row.printable);
-        EXPECT_STREQ(preferredPath(Operation::PrintableDecode, row.cpu), row.printable);
+        for (const Operation op : { Operation::Mime64Encode, Operation::Mime64Decode, Operation::PrintableEncode,
+                                    Operation::PrintableDecode })
+            EXPECT_STREQ(preferredPath(op, row.cpu), row.paths[static_cast<int>(op)]) << "operation " << int(op);
     }
+}
+
+// The facts the choice keys on, from raw CPUID values: leaf 0's vendor in EBX, EDX, ECX; leaf 1's EAX.
+TEST(Choice, CpuFactsFromCpuid)
+{
+    const std::pair<const char *, CpuVendor> vendors[] = { { "AuthenticAMD", CpuVendor::Amd },
+                                                           { "GenuineIntel", CpuVendor::Intel },
+                                                           { "CentaurHauls", CpuVendor::Other },
+                                                           { "AuthenticAMX", CpuVendor::Other } };
+    for (const auto &[name, vendor] : vendors) {
+        unsigned ebx = 0, edx = 0, ecx = 0;
+        std::memcpy(&ebx, name, 4);
+        std::memcpy(&edx, name + 4, 4);
+        std::memcpy(&ecx, name + 8, 4);
+        EXPECT_EQ(vendorOf(ebx, ecx, edx), vendor) << name;
+    }
+    const std::pair<unsigned, unsigned> families[]
+        = { { 0x000806F8, 6 }, { 0x00A10F11, 0x19 }, { 0x00B40F40, 0x1A }, { 0x00000F41, 0xF }, { 0x0FF00600, 6 } };
+    for (const auto &[eax, family] : families)
+        EXPECT_EQ(familyOf(eax), family) << std::hex << eax;
 }
 
 // Texts' own memory. mincore answers ENOMEM for a range that is not wholly mapped, so a room one
