@@ -192,12 +192,13 @@ inline __m256i decodeClasses(__m256i v)
     return _mm256_and_si256(_mm256_shuffle_epi8(byLow, _mm256_and_si256(v, nibble)), _mm256_shuffle_epi8(byHigh, high));
 }
 
-// The characters with any of `bits` set, bits < 0x80: adding 0x80 - the
-// lowest of them sets bit 7 where one is.
-inline std::uint64_t anyOf(__m256i classes, char bits, char lowest)
+// The characters with class bit 7 - shift or 6 - shift set: shifted to
+// bits 7 and 6, with the lower bits below 0x40, so a saturating 0x40 more
+// sets bit 7 where either is. Bits shifted in from the byte below land
+// under 0x40 too.
+template <int shift> std::uint64_t eitherBit(__m256i classes)
 {
-    return byteMask(_mm256_add_epi8(_mm256_and_si256(classes, _mm256_set1_epi8(bits)),
-                                    _mm256_set1_epi8(static_cast<char>(0x80 - lowest))));
+    return byteMask(_mm256_adds_epu8(_mm256_slli_epi16(classes, shift), _mm256_set1_epi8(0x40)));
 }
 
 // Packing the kept bytes of 16 to their front takes one shuffle, whose
@@ -292,10 +293,9 @@ struct PrintableBlock {
     {
         const __m256i first = decodeClasses(loadBytes(in)), second = decodeClasses(loadBytes(in + 32));
         const auto both = [&](auto mask) { return mask(first) | mask(second) << 32; };
-        return { both([](__m256i c) { return byteMask(c); }), both([](__m256i c) { return anyOf(c, 0x18, 0x08); }),
+        return { both([](__m256i c) { return byteMask(c); }), both(eitherBit<3>),
                  both([](__m256i c) { return byteMask(_mm256_slli_epi16(c, 1)); }),
-                 both([](__m256i c) { return byteMask(_mm256_slli_epi16(c, 2)); }),
-                 both([](__m256i c) { return anyOf(c, 0x06, 0x02); }) };
+                 both([](__m256i c) { return byteMask(_mm256_slli_epi16(c, 2)); }), both(eitherBit<5>) };
     }
 
     static void copy64(char *out, const char *in)
