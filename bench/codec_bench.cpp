@@ -42,6 +42,50 @@ std::string printableOf(const std::string &plain)
 
 // The inputs, made once: random bytes and their base64 text; Italian prose,
 // the same in pure ASCII, random bytes, each with its quoted-printable text.
+// What Python's binascii.b2a_qp(plain) writes (text mode, no header, tabs
+// kept): lines broken before they reach 76 characters, the line break of
+// the first line for soft breaks, a blank before a line break escaped after
+// it was written, a lone '.' on a line escaped.
+std::string b2aQpOf(const std::string &plain)
+{
+    const std::size_t lf = plain.find('\n');
+    const std::string lineBreak = lf != plain.npos && lf > 0 && plain[lf - 1] == '\r' ? "\r\n" : "\n";
+    const std::size_t n = plain.size();
+    std::string out;
+    const auto escape = [&](unsigned char c) {
+        out += '=';
+        out += "0123456789ABCDEF"[c >> 4];
+        out += "0123456789ABCDEF"[c & 15];
+    };
+    for (std::size_t i = 0, column = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(plain[i]);
+        const bool lineEndNext = i + 1 == n || plain[i + 1] == '\n' || plain[i + 1] == '\r' || plain[i + 1] == 0;
+        const bool blank = c == ' ' || c == '\t';
+        if (c > 126 || c == '=' || (c == '.' && column == 0 && lineEndNext) || (blank && i + 1 == n)
+            || (c < 33 && c != '\r' && c != '\n' && !blank)) {
+            if (column + 3 >= dravolin::kPrintableLineLength)
+                out += "=" + lineBreak, column = 0;
+            escape(c);
+            column += 3;
+        } else if (c == '\n' || (c == '\r' && i + 1 < n && plain[i + 1] == '\n')) {
+            if (!out.empty() && (out.back() == ' ' || out.back() == '\t')) {
+                const auto last = static_cast<unsigned char>(out.back());
+                out.pop_back();
+                escape(last);
+            }
+            out += lineBreak;
+            i += c == '\r';
+            column = 0;
+        } else {
+            if (i + 1 != n && plain[i + 1] != '\n' && column + 1 >= dravolin::kPrintableLineLength)
+                out += "=" + lineBreak, column = 0;
+            out += static_cast<char>(c);
+            ++column;
+        }
+    }
+    return out;
+}
+
 struct Inputs {
     std::string random = dravolin::cases::randomBytes(kInputBytes, 1);
     std::string mime64Text;
@@ -50,6 +94,7 @@ struct Inputs {
     std::string ascii = asciiOnly(prose);
     std::string asciiText = printableOf(ascii);
     std::string randomText = printableOf(random);
+    std::string b2aQpText = b2aQpOf(prose);
 
     Inputs()
     {
@@ -83,6 +128,7 @@ constexpr Workload kWorkloads[] = {
     { "PrintableDecodeAscii", Operation::PrintableDecode, &Inputs::asciiText },
     { "PrintableEncodeRandom", Operation::PrintableEncode, &Inputs::random },
     { "PrintableDecodeRandom", Operation::PrintableDecode, &Inputs::randomText },
+    { "PrintableDecodeB2aQp", Operation::PrintableDecode, &Inputs::b2aQpText },
 };
 
 // The workload's input, whole or its first kInCacheBytes.
@@ -170,10 +216,10 @@ void printInputs()
             ++accented;
     }
     std::printf("Inputs: random %zu B -> Mime64 %zu B, Printable %zu B; prose %zu B (%.1f%% accented characters) -> "
-                "Printable %zu B; its ASCII -> Printable %zu B\n",
+                "Printable %zu B (b2a_qp %zu B); its ASCII -> Printable %zu B\n",
                 inputs().random.size(), inputs().mime64Text.size(), inputs().randomText.size(), prose.size(),
                 100.0 * static_cast<double>(accented) / static_cast<double>(characters), inputs().printableText.size(),
-                inputs().asciiText.size());
+                inputs().b2aQpText.size(), inputs().asciiText.size());
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // The AVX2 path: base64 24 bytes to 32 characters a step through nibble
 // lookups and multiplies; quoted-printable encodes 64 bytes a step, each 8
 // widened by one shuffle from a table row their escape mask picks, and
-// decodes 64 a step, escapes squeezed in by table shuffles. Whatever the
+// decodes 64 a step, escapes squeezed in by table shuffles, 16 bytes a
+// store. Whatever the
 // wide blocks do not take goes to the scalar building blocks, so the
 // answers stay theirs.
 
@@ -174,48 +175,65 @@ inline std::uint64_t printablePlain(__m256i v)
     return (~byteMask(careful) & 0xFFFFFFFFu) | byteMaskOf(v, '\t');
 }
 
-// Hex digit values of 32 characters, and the mask of those that are one.
-inline __m256i hexDigitValues(__m256i v, std::uint64_t &isHex)
+// What decoding asks of each of 32 characters, one bit each, from two
+// nibble lookups whose rows meet only in the character's own bits:
+// 0x80 '=', 0x40 CR, 0x20 LF, 0x10 space, 0x08 tab, 0x04 digit, 0x02 hex
+// letter, either case.
+inline __m256i decodeClasses(__m256i v)
 {
-    const __m256i digit = _mm256_sub_epi8(v, _mm256_set1_epi8('0'));
-    const __m256i isDigit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
-    const __m256i letter = _mm256_sub_epi8(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
-    const __m256i isLetter = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter);
-    isHex = byteMask(_mm256_or_si256(isDigit, isLetter));
-    return _mm256_blendv_epi8(_mm256_add_epi8(letter, _mm256_set1_epi8(10)), digit, isDigit);
+    const __m256i byLow = _mm256_setr_epi8(0x14, 0x06, 0x06, 0x06, 0x06, 0x06, 0x06, 0x04, 0x04, 0x0C, 0x20, 0, 0,
+                                           static_cast<char>(0xC0), 0, 0, 0x14, 0x06, 0x06, 0x06, 0x06, 0x06, 0x06,
+                                           0x04, 0x04, 0x0C, 0x20, 0, 0, static_cast<char>(0xC0), 0, 0);
+    const __m256i byHigh
+        = _mm256_setr_epi8(0x68, 0, 0x10, static_cast<char>(0x84), 0x02, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x68, 0,
+                           0x10, static_cast<char>(0x84), 0x02, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+    return _mm256_and_si256(_mm256_shuffle_epi8(byLow, _mm256_and_si256(v, nibble)), _mm256_shuffle_epi8(byHigh, high));
 }
 
-// For each 8-bit mask, the shuffle that packs the marked bytes of a group
-// of 8 to its front (the rest zeroed). A table rather than pext, which is
-// microcoded on older AMD cores.
-constexpr std::array<std::uint64_t, 256> squeezeTable()
+// The characters with class bit 7 - shift or 6 - shift set: shifted to
+// bits 7 and 6, with the lower bits below 0x40, so a saturating 0x40 more
+// sets bit 7 where either is. Bits shifted in from the byte below land
+// under 0x40 too.
+template <int shift> std::uint64_t eitherBit(__m256i classes)
 {
-    std::array<std::uint64_t, 256> table {};
-    for (std::size_t mask = 0; mask < 256; ++mask) {
-        std::uint64_t shuffle = 0x8080808080808080ull;
+    return byteMask(_mm256_adds_epu8(_mm256_slli_epi16(classes, shift), _mm256_set1_epi8(0x40)));
+}
+
+// Packing the kept bytes of 16 to their front takes one shuffle, whose
+// order joins two rows picked by the two halves' masks: the low half's
+// indices then zeros, and, loaded from c bytes before its indices, where c
+// is how many the low half keeps, the high half's after c zeros. The
+// greater byte of the two is the order's. Tables rather than pext, which is
+// microcoded on older AMD cores.
+struct PackRows {
+    alignas(64) std::uint64_t low[256];
+    std::uint8_t high[257][16]; // row 256 only zeros, read past row 255
+};
+
+constexpr PackRows packRows()
+{
+    PackRows rows {};
+    for (std::size_t mask = 0; mask < 256; ++mask)
         for (std::size_t bit = 0, k = 0; bit < 8; ++bit)
             if (mask >> bit & 1) {
-                shuffle &= ~(std::uint64_t { 0xFF } << (8 * k));
-                shuffle |= std::uint64_t { bit } << (8 * k++);
+                rows.low[mask] |= std::uint64_t { bit } << (8 * k);
+                rows.high[mask][8 + k++] = static_cast<std::uint8_t>(8 + bit);
             }
-        table[mask] = shuffle;
-    }
-    return table;
+    return rows;
 }
 
-alignas(64) constexpr std::array<std::uint64_t, 256> kSqueeze = squeezeTable();
+constexpr PackRows kPackRows = packRows();
 
-// Stores the kept bytes of 16 in order; up to 8 bytes past the count are scratch.
-inline char *squeeze16(__m128i bytes, std::uint64_t kept, char *out)
+// The shuffle order that packs the kept bytes of 16 to their front.
+inline __m128i packOrder(std::uint64_t kept16, std::size_t &count)
 {
-    const std::uint64_t low = kept & 0xFF, high = kept >> 8 & 0xFF;
-    const __m128i order = _mm_set_epi64x(static_cast<long long>(kSqueeze[high] | 0x0808080808080808ull),
-                                         static_cast<long long>(kSqueeze[low]));
-    const __m128i packed = _mm_shuffle_epi8(bytes, order);
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), packed);
-    out += setBits(low);
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_unpackhi_epi64(packed, packed));
-    return out + setBits(high);
+    const std::uint64_t low = kept16 & 0xFF, high = kept16 >> 8 & 0xFF;
+    const std::size_t lowCount = setBits(low);
+    count = lowCount + setBits(high);
+    return _mm_max_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(&kPackRows.low[low])),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(&kPackRows.high[high][8 - lowCount])));
 }
 
 // Two rows of 16 bytes, the first in the low lane.
@@ -273,19 +291,12 @@ struct PrintableBlock {
 
     static PrintableDecodeMasks decodeMasks(const char *in)
     {
-        const __m256i first = loadBytes(in), second = loadBytes(in + 32);
-        const auto both = [&](char c) { return byteMaskOf(first, c) | byteMaskOf(second, c) << 32; };
-        const auto blank = [](__m256i v) {
-            return byteMask(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')),
-                                            _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'))));
-        };
-        std::uint64_t hexFirst = 0, hexSecond = 0;
-        hexDigitValues(first, hexFirst);
-        hexDigitValues(second, hexSecond);
-        return { both('='), blank(first) | blank(second) << 32, both('\r'), both('\n'), hexFirst | hexSecond << 32 };
+        const __m256i first = decodeClasses(loadBytes(in)), second = decodeClasses(loadBytes(in + 32));
+        const auto both = [&](auto mask) { return mask(first) | mask(second) << 32; };
+        return { both([](__m256i c) { return byteMask(c); }), both(eitherBit<3>),
+                 both([](__m256i c) { return byteMask(_mm256_slli_epi16(c, 1)); }),
+                 both([](__m256i c) { return byteMask(_mm256_slli_epi16(c, 2)); }), both(eitherBit<5>) };
     }
-
-    static PrintableDecodeShape decodeShape(const char *in) { return printableShapeOf(decodeMasks(in), in); }
 
     static void copy64(char *out, const char *in)
     {
@@ -293,12 +304,12 @@ struct PrintableBlock {
         storeBytes(out + 32, loadBytes(in + 32));
     }
 
-    // The value of a valid hex digit: its low nibble, plus 9 for a letter.
+    // The value of a valid hex digit: with bits 4 and 5 cleared, '0'..'9'
+    // are 0..9 and letters 65..70, which 55 less takes to 10..15.
     static __m256i digitValues(const char *in)
     {
-        const __m256i v = loadBytes(in);
-        return _mm256_add_epi8(_mm256_and_si256(v, _mm256_set1_epi8(15)),
-                               _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('9')), _mm256_set1_epi8(9)));
+        const __m256i v = _mm256_and_si256(loadBytes(in), _mm256_set1_epi8(0x4F));
+        return _mm256_min_epu8(v, _mm256_sub_epi8(v, _mm256_set1_epi8(55)));
     }
 
     // 32 bytes with each escape's value on its '=', from the two bytes after.
@@ -312,14 +323,24 @@ struct PrintableBlock {
         return _mm256_blendv_epi8(v, values, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('=')));
     }
 
+    // The kept bytes of 32 to out, one 16-byte store per half; up to 16
+    // bytes past the count are scratch.
+    static char *squeeze32(__m256i bytes, std::uint64_t kept, char *out)
+    {
+        std::size_t lowCount = 0, highCount = 0;
+        const __m128i lowOrder = packOrder(kept & 0xFFFF, lowCount);
+        const __m128i highOrder = packOrder(kept >> 16 & 0xFFFF, highCount);
+        const __m256i packed = _mm256_shuffle_epi8(bytes, _mm256_set_m128i(highOrder, lowOrder));
+        storeLane(out, _mm256_castsi256_si128(packed));
+        storeLane(out + lowCount, _mm256_extracti128_si256(packed, 1));
+        return out + lowCount + highCount;
+    }
+
     static std::size_t squeeze(const char *in, std::uint64_t, std::uint64_t kept, char *out)
     {
-        const __m256i low = unescaped(in), high = unescaped(in + 32);
         char *const start = out;
-        out = squeeze16(_mm256_castsi256_si128(low), kept, out);
-        out = squeeze16(_mm256_extracti128_si256(low, 1), kept >> 16, out);
-        out = squeeze16(_mm256_castsi256_si128(high), kept >> 32, out);
-        out = squeeze16(_mm256_extracti128_si256(high, 1), kept >> 48, out);
+        out = squeeze32(unescaped(in), kept, out);
+        out = squeeze32(unescaped(in + 32), kept >> 32, out);
         return static_cast<std::size_t>(out - start);
     }
 };

@@ -272,23 +272,6 @@ struct PrintableBlock {
 
     static void copy64(char *out, const char *in) { _mm512_storeu_si512(out, _mm512_loadu_si512(in)); }
 
-    // All in mask registers, from compares at in, in + 1 and in + 2.
-    static PrintableDecodeShape decodeShape(const char *in)
-    {
-        const __m512i v = _mm512_loadu_si512(in), next = _mm512_loadu_si512(in + 1), after = _mm512_loadu_si512(in + 2);
-        const __mmask64 equals = bytesEqual(v, '=');
-        const __mmask64 blank = blanks(v);
-        const __mmask64 hexNext = ~_mm512_movepi8_mask(_mm512_or_si512(hexDigits(next), next));
-        const __mmask64 hexAfter = ~_mm512_movepi8_mask(_mm512_or_si512(hexDigits(after), after));
-        const __mmask64 crNext = bytesEqual(next, '\r'), lfNext = bytesEqual(next, '\n');
-        const __mmask64 escapes = equals & hexNext & hexAfter;
-        const __mmask64 softCrLf = equals & crNext & bytesEqual(after, '\n');
-        const __mmask64 softLf = equals & lfNext;
-        const __mmask64 unusual
-            = (equals & ~(escapes | softCrLf | softLf)) | (blank & (crNext | lfNext)) | ((blank & blanks(next)) >> 63);
-        return { escapes, softCrLf, softLf, unusual };
-    }
-
     static std::size_t squeeze(const char *in, std::uint64_t escapes, std::uint64_t kept, char *out)
     {
         const __m512i v = _mm512_loadu_si512(in);

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <barrier>
 #include <cstdlib>
@@ -135,11 +136,14 @@ TEST(Paths, PrintableRoundTrips)
             ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(randomFrom(alphabets[k], n, 31 * n + k)));
     }
     for (std::size_t offset = 0; offset < 140; ++offset) {
-        for (const std::string run :
-             { "=", "=41", "= \r\n", "=\n", "  ", "\t \t", " \r", "\r\n", "\xc3\xa0", "  \r\n" }) {
+        for (const std::string run : { "=", "=41", "= \r\n", "=\n", "=\r\n", "=\r\r\n", "=c3=A8", "  ", "\t \t", " \r",
+                                       "\r\n", "\xc3\xa0", "  \r\n" }) {
             ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(std::string(200, 'a').insert(offset, run + run + run)));
             ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(std::string(200, ' ').insert(offset, run)));
         }
+        for (int byte = 0; byte < 256 && offset < 8; ++byte) // every byte as either digit, across a block end
+            for (const std::string &escape : { "="s + char(byte) + "F", "=F"s + char(byte) })
+                printable(std::string(140, 'a').replace(58 + offset, 3, escape), false);
         for (std::size_t column = 0; column <= 76; ++column)
             for (const std::string &end :
                  { "\r\n"s, "\n"s, "w \r\n"s, "\t\n"s, "\xe8\r\n"s, "\r"s, std::string(30, '\xe8') })
@@ -182,30 +186,33 @@ TEST(Choice, ForcedPathOrTheCpusOwn)
     EXPECT_TRUE(runs(&Codec::printableDecode));
 }
 
-// The choice per operation, row by row, on CPUs this machine need not be.
+// The choice per operation (Mime64 encode, decode; Printable encode, decode), row by row, on CPUs this
+// machine need not be; then the facts it keys on from raw CPUID values: leaf 0's vendor in EBX, EDX, ECX,
+// leaf 1's family in EAX.
 TEST(Choice, EachOperationsPathByCpu)
 {
-    struct Row {
-        CpuFacts cpu;
-        const char *mime64;
-        const char *printable;
+    const std::pair<CpuFacts, std::array<const char *, 4>> rows[] = {
+        { { CpuVendor::Amd, 0x19, true, true }, { "avx2", "avx2", "avx512", "avx512" } }, // Zen 4
+        { { CpuVendor::Amd, 0x19, true, false }, { "avx2", "avx2", "avx2", "avx2" } }, // Zen 3
+        { { CpuVendor::Amd, 0x1A, true, true }, { "avx512", "avx512", "avx512", "avx512" } }, // Zen 5
+        { { CpuVendor::Intel, 6, true, true }, { "avx2", "avx512", "avx512", "avx512" } }, // a Xeon
+        { { CpuVendor::Intel, 6, true, false }, { "avx2", "avx2", "avx2", "avx2" } },
+        { { CpuVendor::Other, 0x1A, true, true }, { "avx2", "avx2", "avx512", "avx512" } }, // nobody measured it
+        { { CpuVendor::Other, 5, false, false }, { "scalar", "scalar", "scalar", "scalar" } },
     };
-    const Row rows[] = {
-        { { CpuVendor::Amd, 0x19, true, true }, "avx2", "avx512" }, // Zen 4: AVX-512 base64 at half speed
-        { { CpuVendor::Amd, 0x19, true, false }, "avx2", "avx2" }, // Zen 3
-        { { CpuVendor::Amd, 0x1A, true, true }, "avx512", "avx512" }, // Zen 5
-        { { CpuVendor::Intel, 6, true, true }, "avx2", "avx512" }, // nobody measured it
-        { { CpuVendor::Intel, 6, true, false }, "avx2", "avx2" },
-        { { CpuVendor::Other, 5, false, false }, "scalar", "scalar" },
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(::testing::Message() << "vendor " << int(row.cpu.vendor) << ", family " << row.cpu.family
-                                          << ", avx512 " << row.cpu.avx512);
-        EXPECT_STREQ(preferredPath(Operation::Mime64Encode, row.cpu), row.mime64);
-        EXPECT_STREQ(preferredPath(Operation::Mime64Decode, row.cpu), row.mime64);
-        EXPECT_STREQ(preferredPath(Operation::PrintableEncode, row.cpu), row.printable);
-        EXPECT_STREQ(preferredPath(Operation::PrintableDecode, row.cpu), row.printable);
-    }
+    for (const auto &[cpu, paths] : rows)
+        for (int op = 0; op < 4; ++op)
+            EXPECT_STREQ(preferredPath(Operation(op), cpu), paths[op])
+                << "vendor " << int(cpu.vendor) << ", family " << cpu.family << ", avx512 " << cpu.avx512 << ", " << op;
+    const auto word = [](const char *text) { return text[0] | text[1] << 8 | text[2] << 16 | unsigned(text[3]) << 24; };
+    const char names[] = "AuthenticAMDGenuineIntelCentaurHaulsAuthenticAMX"; // 12 characters each
+    const CpuVendor vendors[] = { CpuVendor::Amd, CpuVendor::Intel, CpuVendor::Other, CpuVendor::Other };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(vendorOf(word(names + 12 * i), word(names + 12 * i + 8), word(names + 12 * i + 4)), vendors[i]) << i;
+    const std::pair<unsigned, unsigned> families[]
+        = { { 0x000806F8, 6 }, { 0x00A10F11, 0x19 }, { 0x00B40F40, 0x1A }, { 0x00000F41, 0xF }, { 0x0FF00600, 6 } };
+    for (const auto &[eax, family] : families)
+        EXPECT_EQ(familyOf(eax), family) << std::hex << eax;
 }
 
 // Texts' own memory. mincore answers ENOMEM for a range that is not wholly mapped, so a room one
