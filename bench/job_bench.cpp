@@ -10,6 +10,8 @@
 //   peak_above_idle_MiB     the job's peak resident memory over the program's size just before it
 //   peak_above_start_MiB    the same over the size before the run's first job: what the library
 //                           keeps resident of a freed text for the next one counts here too
+//   faults_per_GiB          the job's minor page faults (getrusage, every thread) per GiB of input
+//   cpu_s                   the job's user and system time, every thread, per run
 //
 //   job_bench [--benchmark_filter=...]
 //   DRAVOLIN_BENCH_MIB=1024  the size of the plain content before encoding, in MiB (default 64)
@@ -46,6 +48,7 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -294,8 +297,26 @@ public:
     }
 };
 
+// The process's CPU seconds and minor page faults so far, every thread counted.
+struct Usage {
+    double cpuSeconds = 0;
+    double minorFaults = 0;
+
+    static Usage now()
+    {
+        rusage usage {};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const auto seconds = [](const timeval &time) {
+            return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+        };
+        return { seconds(usage.ru_utime) + seconds(usage.ru_stime), static_cast<double>(usage.ru_minflt) };
+    }
+};
+
 struct JobRun {
     double seconds = 0;
+    double cpuSeconds = 0;
+    double minorFaults = 0;
     double validatingSeconds = 0; // before the save dialog; 0 for an encoder
     double peakAboveIdle = 0;
     double peakAboveStart = 0;
@@ -311,9 +332,13 @@ JobRun runJob(const FileJob &job, const QString &input, const QString &savedAs)
     JobRun run;
     const double idle = restartPeak();
     static const double idleAtStart = idle;
+    const Usage before = Usage::now();
     const Clock::time_point start = Clock::now();
     JobRunner(dialog, messages, work, library()).run(job, input);
     run.seconds = secondsSince(start);
+    const Usage after = Usage::now();
+    run.cpuSeconds = after.cpuSeconds - before.cpuSeconds;
+    run.minorFaults = after.minorFaults - before.minorFaults;
     const double peak = statusBytes("VmHWM:");
     run.peakAboveIdle = peak - idle;
     run.peakAboveStart = peak - idleAtStart;
@@ -359,9 +384,12 @@ std::uint64_t measureAndDelete(const QString &path)
 
 struct Totals {
     double counted = 0, validating = 0, baseline = 0, peakAboveIdle = 0, peakAboveStart = 0;
+    double cpuSeconds = 0, minorFaults = 0;
 
     void add(const JobRun &run, double baselineSeconds)
     {
+        cpuSeconds += run.cpuSeconds;
+        minorFaults += run.minorFaults;
         counted += run.seconds - run.validatingSeconds;
         validating += run.validatingSeconds;
         baseline += baselineSeconds;
@@ -370,9 +398,12 @@ struct Totals {
     }
 };
 
-void report(benchmark::State &state, const Totals &totals, bool decoder)
+void report(benchmark::State &state, const Totals &totals, bool decoder, std::uint64_t inputBytes)
 {
     using benchmark::Counter;
+    const double inputGiB = static_cast<double>(inputBytes) / (1 << 30);
+    state.counters["faults_per_GiB"] = Counter(totals.minorFaults / inputGiB, Counter::kAvgIterations);
+    state.counters["cpu_s"] = Counter(totals.cpuSeconds, Counter::kAvgIterations);
     state.counters["ratio_to_baseline"] = totals.counted / totals.baseline;
     state.counters["peak_above_idle_MiB"] = totals.peakAboveIdle / kMiB;
     state.counters["peak_above_start_MiB"] = totals.peakAboveStart / kMiB;
@@ -405,7 +436,7 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind)
             state.SetIterationTime(run.seconds);
             totals.add(run, (before + after) / 2);
         }
-        report(state, totals, decoder);
+        report(state, totals, decoder, static_cast<std::uint64_t>(QFileInfo(space.input()).size()));
     } catch (const std::exception &error) {
         state.SkipWithError(error.what());
     }
