@@ -15,6 +15,8 @@
 //
 //   job_bench [--benchmark_filter=...]
 //   DRAVOLIN_BENCH_MIB=1024  the size of the plain content before encoding, in MiB (default 64)
+//   DRAVOLIN_BENCH_CONVERTERS=1,2,8  runs each job at each of these converter counts (default: one
+//                           per CPU this process may run on, at most 8)
 //   DRAVOLIN_BENCH_BIG=1     adds a 6 GiB sparse file through Mime64 and 3 GiB of text through Printable
 //   TMPDIR=folder            where the inputs and outputs go: room for the input and twice the output
 //
@@ -26,6 +28,7 @@
 #include "codec_cases.h"
 #include "file_jobs.h"
 #include "job_errors.h"
+#include "streamed_conversion.h"
 #include "user_interaction.h"
 
 #include <benchmark/benchmark.h>
@@ -414,8 +417,11 @@ void report(benchmark::State &state, const Totals &totals, bool decoder, std::ui
     }
 }
 
-void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind)
+void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, unsigned converters)
 {
+    PieceHooksForTesting hooks;
+    hooks.converters = converters;
+    setPieceHooksForTesting(hooks);
     try {
         const Workspace &space = workspaceFor(kind);
         const bool decoder = job->output == OutputPlace::ChosenToSave;
@@ -459,7 +465,18 @@ void registerJob(const char *name, const FileJob &job, InputKind kind)
 {
     const std::string full
         = std::string(name) + '/' + contentName(kind.content) + '/' + std::to_string(kind.plainBytes >> 20) + "MiB";
-    benchmark::RegisterBenchmark(full.c_str(), BM_FileJob, &job, kind)->UseManualTime()->Unit(benchmark::kSecond);
+    const char *counts = std::getenv("DRAVOLIN_BENCH_CONVERTERS");
+    if (counts == nullptr) {
+        benchmark::RegisterBenchmark(full.c_str(), BM_FileJob, &job, kind, 0u)
+            ->UseManualTime()
+            ->Unit(benchmark::kSecond);
+        return;
+    }
+    for (const QString &count : QString::fromLatin1(counts).split(',', Qt::SkipEmptyParts))
+        benchmark::RegisterBenchmark((full + '/' + count.toStdString() + "conv").c_str(), BM_FileJob, &job, kind,
+                                     count.toUInt())
+            ->UseManualTime()
+            ->Unit(benchmark::kSecond);
 }
 
 // Each job on its usual content; the big files only when asked for, as they take minutes and disk.
