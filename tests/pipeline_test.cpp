@@ -244,9 +244,11 @@ TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
 TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
 {
     writeFile(path("a.txt"), italianProse(40000, 2));
+    Watching watching;
+    run(ConvertiFilePrintable, path("a.txt"), {}, &watching); // any helper threads of the tools start now
+    QFile::remove(path("a.txt.ptb"));
     const QStringList before = listing(dir.path());
     const std::size_t threadsBefore = threadCount();
-    Watching watching;
     std::mutex mutex;
     std::map<std::thread::id, int> afterStop;
     setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t index) {
