@@ -19,6 +19,7 @@
 
 using ::testing::ElementsAre;
 using ::testing::SizeIs;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -229,7 +230,7 @@ TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
          { std::pair(std::string(uncut).replace(70, 1, "@"), "1002: "), std::pair(uncut, "1013: ") }) {
         setPieceHooksForTesting({ 64, 256, 8, [](std::size_t index) {
                                      if (index == 1)
-                                         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                                         std::this_thread::sleep_for(300ms);
                                  } });
         writeFile(path("dati.m64"), content);
         run(DecifraFileMime64, path("dati.m64"), path("uscita"));
@@ -243,25 +244,29 @@ TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
 // when the job returns, nothing is said and the folder is as it was.
 TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
 {
-    writeFile(path("a.txt"), italianProse(40000, 2));
+    writeFile(path("a.bin"), randomBytes(40000, 2));
     Watching watching;
-    run(ConvertiFilePrintable, path("a.txt"), {}, &watching); // any helper threads of the tools start now
-    QFile::remove(path("a.txt.ptb"));
+    run(ConvertiFileMime64, path("a.bin"), {}, &watching); // any helper threads of the tools start now
+    QFile::remove(path("a.bin.m64"));
     const QStringList before = listing(dir.path());
     const std::size_t threadsBefore = threadCount();
     std::mutex mutex;
     std::map<std::thread::id, int> afterStop;
-    setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t index) {
-                                 watching.stop = watching.stop || index == 40;
-                                 if (!watching.stop)
-                                     return;
-                                 const std::lock_guard<std::mutex> lock(mutex);
-                                 ++afterStop[std::this_thread::get_id()];
-                                 std::this_thread::sleep_for(
-                                     std::chrono::milliseconds(30)); // a thread left behind shows
+    // Each piece takes a while, so that some wait for a converter when the cancel comes.
+    setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t) {
+                                 if (watching.stop)
+                                     mutex.lock(), ++afterStop[std::this_thread::get_id()], mutex.unlock();
+                                 std::this_thread::sleep_for(watching.stop ? 30ms : 5ms); // a thread left behind shows
                              } });
-    run(ConvertiFilePrintable, path("a.txt"), {}, &watching);
+    // Stopped while the job's thread writes, which it then goes on doing for a while.
+    setReplaceHooksForTesting({ [&](std::size_t written) {
+        if (written >= 3000 && !watching.stop)
+            watching.stop = true, std::this_thread::sleep_for(200ms);
+        return 0;
+    } });
+    run(ConvertiFileMime64, path("a.bin"), {}, &watching);
     setPieceHooksForTesting({});
+    setReplaceHooksForTesting({});
     EXPECT_EQ(threadCount(), threadsBefore);
     EXPECT_THAT(seen, SizeIs(1));
     EXPECT_EQ(listing(dir.path()), before);
