@@ -19,12 +19,15 @@
 
 namespace {
 
-// A usual piece holds at most 2 MiB, and the pieces in flight (read, converting or converted but
-// not yet written) at most 12 MiB: with their results, a Printable piece's being up to about
-// three times as long, a job holds well under 64 MiB above idle at any converter count. Pieces
-// shrink as converters grow, so that each has about two to take.
+// Pieces of 512 KiB keep each library text, and a Printable result at its worst about three
+// times as long, small enough for the allocator to serve from memory it already has: with pieces
+// of 2 MiB, Printable encoding faulted in every page of every result. At most 8 MiB of pieces are
+// in flight (read, converting, or converted but not yet written), about two per converter; with
+// their results a job holds well under 64 MiB above idle at any converter count. A piece grows
+// past 2 MiB only where no cut comes sooner, and then travels alone.
+constexpr std::size_t kUsualPiece = std::size_t { 512 } << 10;
 constexpr std::size_t kLargestUsualPiece = std::size_t { 2 } << 20;
-constexpr std::size_t kInFlightBytes = std::size_t { 12 } << 20;
+constexpr std::size_t kInFlightBytes = std::size_t { 8 } << 20;
 constexpr unsigned kMostConverters = 8;
 // Room before a piece's bytes for the line break a later Printable piece borrows.
 constexpr std::size_t kLead = 2;
@@ -48,7 +51,8 @@ std::size_t largestUsualPiece()
 
 std::size_t pieceBytes(LibraryFunction conversion, unsigned converters)
 {
-    const std::size_t bytes = std::min(largestUsualPiece(), std::max(kInFlightBytes / (2 * converters), kLead));
+    const std::size_t usual = g_hooks.pieceBytes != 0 ? g_hooks.pieceBytes : kUsualPiece;
+    const std::size_t bytes = std::min(usual, std::max(kInFlightBytes / (2 * converters), kLead));
     if (conversion != LibraryFunction::ConvertiMime64)
         return bytes;
     return std::max(bytes / cuts::kMime64LineBytes, std::size_t { 1 }) * cuts::kMime64LineBytes;
