@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the formatting, then builds and runs every test headless three
+# Installs what is missing, checks the formatting, then builds and runs every test headless four
 # ways, warnings as errors in each: the fuzz regressions (clang, libFuzzer),
 # the whole suite under AddressSanitizer and UBSan, the library and the
 # pipeline's tests under ThreadSanitizer, and the plain release
