@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, then builds and runs every test headless four
 # ways, warnings as errors in each: the fuzz regressions (clang, libFuzzer),
-# the tests on std::thread under ThreadSanitizer (only their targets, no Qt),
-# the whole suite under AddressSanitizer and UBSan, and the plain release
+# the library's and the pipeline's tests on std::thread under ThreadSanitizer (only their targets, no Qt
+# Widgets), the whole suite under AddressSanitizer and UBSan, and the plain release
 # build last, whose tests include the Debian packages built from the sources
 # and checked. Stops at the first failure.
 set -euo pipefail
@@ -11,6 +11,6 @@ install_missing_packages
 check_format
 test_build build-fuzz fuzzers -- -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DDRAVOLIN_FUZZ=ON -DDRAVOLIN_BUILD_TESTS=OFF -DDRAVOLIN_BUILD_BENCH=OFF -DDRAVOLIN_WERROR=ON
-test_build build-tsan convlib_codec_test -- -DDRAVOLIN_TSAN=ON -DDRAVOLIN_BUILD_BENCH=OFF -DDRAVOLIN_WERROR=ON
+test_build build-tsan pipeline_test convlib_codec_test -- -DDRAVOLIN_TSAN=ON -DDRAVOLIN_BUILD_BENCH=OFF -DDRAVOLIN_WERROR=ON
 test_build build-asan -- -DDRAVOLIN_SANITIZE=ON -DDRAVOLIN_BUILD_BENCH=OFF -DDRAVOLIN_WERROR=ON
 test_build build -- -DDRAVOLIN_WERROR=ON

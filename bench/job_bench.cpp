@@ -10,9 +10,13 @@
 //   peak_above_idle_MiB     the job's peak resident memory over the program's size just before it
 //   peak_above_start_MiB    the same over the size before the run's first job: what the library
 //                           keeps resident of a freed text for the next one counts here too
+//   faults_per_GiB          the job's minor page faults (getrusage, every thread) per GiB of input
+//   cpu_s                   the job's user and system time, every thread, per run
 //
 //   job_bench [--benchmark_filter=...]
 //   DRAVOLIN_BENCH_MIB=1024  the size of the plain content before encoding, in MiB (default 64)
+//   DRAVOLIN_BENCH_CONVERTERS=1,2,8  runs each job at each of these converter counts (default: one
+//                           per CPU this process may run on, at most 8)
 //   DRAVOLIN_BENCH_BIG=1     adds a 6 GiB sparse file through Mime64 and 3 GiB of text through Printable
 //   TMPDIR=folder            where the inputs and outputs go: room for the input and twice the output
 //
@@ -24,6 +28,7 @@
 #include "codec_cases.h"
 #include "file_jobs.h"
 #include "job_errors.h"
+#include "streamed_conversion.h"
 #include "user_interaction.h"
 
 #include <benchmark/benchmark.h>
@@ -46,6 +51,7 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -294,8 +300,26 @@ public:
     }
 };
 
+// The process's CPU seconds and minor page faults so far, every thread counted.
+struct Usage {
+    double cpuSeconds = 0;
+    double minorFaults = 0;
+
+    static Usage now()
+    {
+        rusage usage {};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const auto seconds = [](const timeval &time) {
+            return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+        };
+        return { seconds(usage.ru_utime) + seconds(usage.ru_stime), static_cast<double>(usage.ru_minflt) };
+    }
+};
+
 struct JobRun {
     double seconds = 0;
+    double cpuSeconds = 0;
+    double minorFaults = 0;
     double validatingSeconds = 0; // before the save dialog; 0 for an encoder
     double peakAboveIdle = 0;
     double peakAboveStart = 0;
@@ -311,9 +335,13 @@ JobRun runJob(const FileJob &job, const QString &input, const QString &savedAs)
     JobRun run;
     const double idle = restartPeak();
     static const double idleAtStart = idle;
+    const Usage before = Usage::now();
     const Clock::time_point start = Clock::now();
     JobRunner(dialog, messages, work, library()).run(job, input);
     run.seconds = secondsSince(start);
+    const Usage after = Usage::now();
+    run.cpuSeconds = after.cpuSeconds - before.cpuSeconds;
+    run.minorFaults = after.minorFaults - before.minorFaults;
     const double peak = statusBytes("VmHWM:");
     run.peakAboveIdle = peak - idle;
     run.peakAboveStart = peak - idleAtStart;
@@ -359,9 +387,12 @@ std::uint64_t measureAndDelete(const QString &path)
 
 struct Totals {
     double counted = 0, validating = 0, baseline = 0, peakAboveIdle = 0, peakAboveStart = 0;
+    double cpuSeconds = 0, minorFaults = 0;
 
     void add(const JobRun &run, double baselineSeconds)
     {
+        cpuSeconds += run.cpuSeconds;
+        minorFaults += run.minorFaults;
         counted += run.seconds - run.validatingSeconds;
         validating += run.validatingSeconds;
         baseline += baselineSeconds;
@@ -370,9 +401,12 @@ struct Totals {
     }
 };
 
-void report(benchmark::State &state, const Totals &totals, bool decoder)
+void report(benchmark::State &state, const Totals &totals, bool decoder, std::uint64_t inputBytes)
 {
     using benchmark::Counter;
+    const double inputGiB = static_cast<double>(inputBytes) / (1 << 30);
+    state.counters["faults_per_GiB"] = Counter(totals.minorFaults / inputGiB, Counter::kAvgIterations);
+    state.counters["cpu_s"] = Counter(totals.cpuSeconds, Counter::kAvgIterations);
     state.counters["ratio_to_baseline"] = totals.counted / totals.baseline;
     state.counters["peak_above_idle_MiB"] = totals.peakAboveIdle / kMiB;
     state.counters["peak_above_start_MiB"] = totals.peakAboveStart / kMiB;
@@ -383,8 +417,11 @@ void report(benchmark::State &state, const Totals &totals, bool decoder)
     }
 }
 
-void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind)
+void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, unsigned converters)
 {
+    PieceHooksForTesting hooks;
+    hooks.converters = converters;
+    setPieceHooksForTesting(hooks);
     try {
         const Workspace &space = workspaceFor(kind);
         const bool decoder = job->output == OutputPlace::ChosenToSave;
@@ -405,7 +442,7 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind)
             state.SetIterationTime(run.seconds);
             totals.add(run, (before + after) / 2);
         }
-        report(state, totals, decoder);
+        report(state, totals, decoder, static_cast<std::uint64_t>(QFileInfo(space.input()).size()));
     } catch (const std::exception &error) {
         state.SkipWithError(error.what());
     }
@@ -428,7 +465,18 @@ void registerJob(const char *name, const FileJob &job, InputKind kind)
 {
     const std::string full
         = std::string(name) + '/' + contentName(kind.content) + '/' + std::to_string(kind.plainBytes >> 20) + "MiB";
-    benchmark::RegisterBenchmark(full.c_str(), BM_FileJob, &job, kind)->UseManualTime()->Unit(benchmark::kSecond);
+    const char *counts = std::getenv("DRAVOLIN_BENCH_CONVERTERS");
+    if (counts == nullptr) {
+        benchmark::RegisterBenchmark(full.c_str(), BM_FileJob, &job, kind, 0u)
+            ->UseManualTime()
+            ->Unit(benchmark::kSecond);
+        return;
+    }
+    for (const QString &count : QString::fromLatin1(counts).split(',', Qt::SkipEmptyParts))
+        benchmark::RegisterBenchmark((full + '/' + count.toStdString() + "conv").c_str(), BM_FileJob, &job, kind,
+                                     count.toUInt())
+            ->UseManualTime()
+            ->Unit(benchmark::kSecond);
 }
 
 // Each job on its usual content; the big files only when asked for, as they take minutes and disk.

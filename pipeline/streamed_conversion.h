@@ -1,8 +1,9 @@
 #pragma once
 // One file converted in pieces through the library's whole-text calls: a reader thread reads the
-// input and cuts it where the format allows, while the job's own thread converts each piece and
-// writes its result. A few pieces are in flight at most, so memory stays the same whatever the
-// file's size, and reading overlaps converting and writing.
+// input and cuts it where the format allows, converter threads and the job's own thread convert
+// the pieces at once, and the job's thread writes their results in input order. A few MiB of
+// pieces are in flight at most, so memory stays the same whatever the file's size, and reading
+// overlaps converting and writing.
 
 #include "conversion_library.h"
 
@@ -33,15 +34,13 @@ public:
 
 private:
     struct Piece;
-    class Converter;
-    template <typename Ring> void readPieces(Ring &ring, WorkProgress &progress);
-    Piece makePiece(const char *data, std::size_t size, bool first);
+    struct Result;
+    class Pass;
     void convertPieces(WorkProgress &progress, const std::function<void(const char *, std::size_t)> &sink);
 
     LibraryFunction m_conversion;
     ConversionLibrary &m_library;
     InputFile &m_input;
-    std::string m_lineBreak; // the input's first, borrowed by later Printable pieces
 };
 
 // Test hooks; the default value restores normal work.
@@ -51,5 +50,10 @@ struct PieceHooksForTesting {
     std::size_t pieceBytes = 0;
     // Bytes a piece may grow to where no cut comes; 0 for what one library call can take.
     std::size_t largestPiece = 0;
+    // Threads converting, the job's own among them; 0 for one per CPU this process may run on, at
+    // most 8. With 1 the job's thread converts and writes every piece.
+    unsigned converters = 0;
+    // Runs on the converting thread before piece index (from 0) of a pass converts.
+    std::function<void(std::size_t index)> beforeConverting = {};
 };
 void setPieceHooksForTesting(PieceHooksForTesting hooks);

@@ -7,7 +7,8 @@
 enum class WorkStep { Reading, Converting };
 
 // What a work step tells the person while it runs, and how it learns that they want it stopped.
-// Called from the thread the work runs on and from the reader thread it starts.
+// Called from the thread the work runs on and from the reader and converter threads it starts;
+// stopIfCancelled from several at once.
 class WorkProgress {
 public:
     virtual ~WorkProgress() = default;

@@ -3,6 +3,8 @@
 // and recorded; files in a fresh folder; and, from the library's own cases, the test data.
 
 #include "codec_cases.h"
+#include "conversion_library.h"
+#include "file_jobs.h"
 #include "job_errors.h"
 #include "user_interaction.h"
 
@@ -109,3 +111,40 @@ inline QStringList listing(const QString &folder)
 using dravolin::cases::italianProse;
 using dravolin::cases::randomBytes;
 using dravolin::cases::randomFrom;
+
+// What one call of the library on the whole content gives, or nothing when it refuses it.
+inline std::optional<std::string> wholeCall(ConversionLibrary &library, LibraryFunction function,
+                                            const std::string &content)
+{
+    const LibraryText text = library.AllocaTesto(content.data(), content.size());
+    std::string decoded(content.size(), '\0');
+    if (function == LibraryFunction::DecifraMime64) {
+        const std::optional<std::size_t> count = library.DecifraMime64(text, decoded.data(), decoded.size());
+        return count ? std::optional(decoded.substr(0, *count)) : std::nullopt;
+    }
+    const Bytes result = function == LibraryFunction::ConvertiMime64 ? library.ConvertiMime64(text.data(), text.size())
+        : function == LibraryFunction::ConvertiPrintable             ? library.ConvertiPrintable(text)
+                                                                     : library.DecifraPrintable(text);
+    return std::string(result.data(), result.size());
+}
+
+class Jobs : public ::testing::Test {
+protected:
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    // Runs job over input, answering a save request with output; returns what the person saw.
+    Seen run(const FileJob &job, const QString &input, const QString &output = {}, WorkRunner *by = nullptr)
+    {
+        seen.clear();
+        dialog.answers = { input, output };
+        JobRunner(dialog, messages, by ? *by : work, library).run(job);
+        return seen;
+    }
+
+    QTemporaryDir dir;
+    Seen seen;
+    ScriptedDialog dialog { seen };
+    ScriptedMessages messages { seen };
+    DirectWorkRunner work;
+    ConversionLibrary library;
+};

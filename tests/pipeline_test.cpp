@@ -1,0 +1,290 @@
+// One file converted in pieces, through the real jobs: the cut rules, pieces converted on several
+// threads and written in input order, the reader's and the converters' failures, cancels. Runs
+// under ThreadSanitizer too.
+
+#include "cut_rules.h"
+#include "os_files.h"
+#include "streamed_conversion.h"
+#include "support.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using ::testing::ElementsAre;
+using ::testing::SizeIs;
+using namespace std::chrono_literals;
+
+namespace {
+
+// content cut by the rules alone within windows of the given size, growing where no cut comes, each
+// piece converted on its own as the jobs do it.
+std::optional<std::string> inPieces(ConversionLibrary &library, LibraryFunction function, const std::string &content,
+                                    std::size_t window)
+{
+    std::string joined, lineBreak;
+    cuts::Mime64Continuity continuity;
+    for (std::size_t start = 0, size = window; start < content.size();) {
+        const std::size_t available = std::min(size, content.size() - start);
+        const char *data = content.data() + start;
+        const std::size_t cut
+            = start + available == content.size() ? available : cuts::lastCut(function, data, available, start == 0);
+        if (cut == 0) {
+            size *= 2;
+            continue;
+        }
+        if (start == 0)
+            lineBreak = cuts::printableFirstLineBreak(data, cut);
+        const std::string borrowed = function == LibraryFunction::ConvertiPrintable && start > 0 ? lineBreak : "";
+        const std::optional<std::string> result = wholeCall(library, function, borrowed + std::string(data, cut));
+        if (!result || (function == LibraryFunction::DecifraMime64 && !continuity.accepts(data, cut)))
+            return std::nullopt;
+        joined += result->substr(borrowed.size());
+        start += cut, size = window;
+    }
+    return joined;
+}
+
+// Random texts dense in what the formats treat specially, cut at every place the rules allow
+// within windows from 1 byte up: the pieces' results joined are the whole text's, or both refuse.
+TEST(CutRules, PiecesConvertedAloneJoinToTheWholeTextsResult)
+{
+    ConversionLibrary library;
+    std::mt19937_64 random(11);
+    // A function, the alphabet of a text and of what follows padding in it, if any.
+    const std::tuple<LibraryFunction, const char *, const char *> kinds[] = {
+        { LibraryFunction::ConvertiMime64, "", nullptr },
+        { LibraryFunction::DecifraMime64, "QUJDZm9vYmFy+/ \r\n\t", nullptr },
+        { LibraryFunction::DecifraMime64, "Zm9vYQ \r\n", "      \r\n\t=Q" },
+        { LibraryFunction::ConvertiPrintable, "abcdefghilmnopqrstuvz=\xe8 \t\r\n", nullptr },
+        { LibraryFunction::ConvertiPrintable, "ab \t\r\n\n", nullptr },
+        { LibraryFunction::DecifraPrintable, "=3DAaf \t\r\n", nullptr },
+    };
+    for (int round = 0; round < 150; ++round) {
+        for (const auto &[function, alphabet, afterPadding] : kinds) {
+            std::string content = randomFrom(alphabet, random() % 300, random());
+            if (afterPadding)
+                content += "=" + randomFrom(afterPadding, random() % 12, random());
+            if (round % 5 == 0)
+                content.insert(round % 3 == 0 ? 0 : random() % (content.size() + 1), "\xEF\xBB\xBF");
+            const std::optional<std::string> whole = wholeCall(library, function, content);
+            for (const std::size_t window : { 1, 2, 3, 4, 5, 7, 16, 57, 64 })
+                ASSERT_EQ(inPieces(library, function, content, window), whole)
+                    << static_cast<int>(function) << " in " << window << ": " << content;
+        }
+    }
+}
+
+// Runs the work on the calling thread, hears every report of the reader thread and may act on
+// it, and stops the job as a person pressing "Annulla" would once told to.
+struct Watching : WorkRunner, WorkProgress {
+    std::function<void(std::uint64_t done, std::uint64_t total)> onAdvance;
+    std::atomic<bool> stop = false;
+    std::vector<WorkStep> steps;
+
+    void run(const QString &, const std::function<void(WorkProgress &)> &work) override { work(*this); }
+    void begin(WorkStep step) override
+    {
+        steps.push_back(step);
+        stopIfCancelled();
+    }
+    void advance(std::uint64_t done, std::uint64_t total) override
+    {
+        if (onAdvance)
+            onAdvance(done, total);
+        stopIfCancelled();
+    }
+    void stopIfCancelled() override
+    {
+        if (stop)
+            throw cancelledByPerson();
+    }
+};
+
+// With pieces of 64 bytes (57 when encoding Mime64) on 1, 2 and 8 converters, each job writes exactly
+// what one whole-file call gives, or refuses what it refuses, over the fuzzer's seeds and the
+// awkward spots of each format placed across the pieces' edges.
+TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
+{
+    std::vector<std::string> inputs;
+    for (const auto &seed : std::filesystem::recursive_directory_iterator(FUZZ_CORPUS))
+        if (seed.is_regular_file())
+            inputs.push_back(readFile(QString::fromStdString(seed.path().string())));
+    std::string mixed = italianProse(3000, 4), edges;
+    mixed.replace(mixed.find("\r\n"), 2, "\n");
+    for (const char *spot : { "\r\n", "=\r\n", "=3D", "=", " \t\r\n", "\t", "Zg==\r\n" })
+        for (int offset = 0; offset < 66; ++offset)
+            edges += std::string(offset, 'Q') + spot;
+    const std::string lines = wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(2000, 6)).value();
+    std::string oneLine = lines, late = lines;
+    oneLine.erase(std::remove(oneLine.begin(), oneLine.end(), '\r'), oneLine.end());
+    oneLine.erase(std::remove(oneLine.begin(), oneLine.end(), '\n'), oneLine.end());
+    late.replace(2000, 4, "Zm9@");
+    // Blanks fill the first piece: padding or a byte-order mark comes in a piece of its own.
+    const std::string firstPiece = std::string(58, ' ') + "\r\n";
+    inputs.insert(inputs.end(),
+                  { "", mixed, edges, "\xEF\xBB\xBF" + randomFrom(" \t\r\n", 200, 1), oneLine, "\xEF\xBB\xBF" + lines,
+                    late, "Zg==" + firstPiece + lines, "Zm9v" + firstPiece + "\xEF\xBB\xBF" + lines, lines });
+    for (const unsigned converters : { 1u, 2u, 8u }) {
+        setPieceHooksForTesting({ 64, 0, converters });
+        for (const std::string &content : inputs) {
+            SCOPED_TRACE(std::to_string(converters) + " converters: " + content.substr(0, 40));
+            writeFile(path("dati"), content);
+            for (const FileJob *job :
+                 { &ConvertiFileMime64, &DecifraFileMime64, &ConvertiFilePrintable, &DecifraFilePrintable }) {
+                QFile::remove(path("uscita"));
+                const QString output
+                    = job->output == OutputPlace::BesideInput ? path("dati") + job->extension : path("uscita");
+                run(*job, path("dati"), output);
+                const std::optional<std::string> whole = wholeCall(library, job->conversion, content);
+                EXPECT_EQ(readFile(output), whole.value_or("(none)")) << static_cast<int>(job->conversion);
+                EXPECT_THAT(seen.back(), BeginsWith(whole ? "64|" : "16|Errore|1002: "));
+            }
+        }
+    }
+    // Decoding a file over itself, which stays open until its result is renamed over it.
+    run(DecifraFileMime64, path("dati"), path("dati"));
+    EXPECT_EQ(readFile(path("dati")), randomBytes(2000, 6));
+    setPieceHooksForTesting({});
+}
+
+TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
+{
+    setPieceHooksForTesting({ 64 });
+    const std::string content = randomBytes(6400, 9);
+    const std::function<void(const QString &)> changes[] = {
+        [](const QString &input) { std::filesystem::resize_file(input.toStdString(), 1000); },
+        [](const QString &input) { writeFile(input, randomBytes(7000, 9)); },
+        [this](const QString &input) {
+            writeFile(path("altro"), "altro"), ::rename(QFile::encodeName(path("altro")), QFile::encodeName(input));
+        },
+        [](const QString &input) { // rewritten in place, its modification time set back: the change time tells
+            struct stat was {
+            }, now {};
+            ::stat(QFile::encodeName(input), &was);
+            writeFile(input, randomBytes(6400, 10));
+            const struct timespec times[] = { was.st_atim, was.st_mtim };
+            do // until the clock ticks: a change within one tick leaves the change time as it was
+                ::utimensat(AT_FDCWD, QFile::encodeName(input), times, 0), ::stat(QFile::encodeName(input), &now);
+            while (now.st_ctim.tv_sec == was.st_ctim.tv_sec && now.st_ctim.tv_nsec == was.st_ctim.tv_nsec);
+        },
+    };
+    for (const auto &change : changes) {
+        writeFile(path("dati.bin"), content);
+        Watching watching;
+        watching.onAdvance = [&, changed = false](std::uint64_t done, std::uint64_t total) mutable {
+            if (!changed && done >= total / 2)
+                changed = true, change(path("dati.bin"));
+        };
+        run(ConvertiFileMime64, path("dati.bin"), {}, &watching);
+        EXPECT_EQ(seen.back(), "16|Errore|1010: Il file " + path("dati.bin") + " è cambiato durante la lettura.");
+        EXPECT_FALSE(QFile::exists(path("dati.bin.m64")));
+    }
+    setPieceHooksForTesting({});
+}
+
+// A cancel in the validating pass, or while pieces are written, is heard within one piece: the
+// write stops there and the folder stays as it was.
+TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
+{
+    setPieceHooksForTesting({ 64 });
+    writeFile(path("a.txt"), italianProse(20000, 1));
+    writeFile(path("a.txt.ptb"), "vecchio");
+    writeFile(path("b.m64"), wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(9000, 2)).value());
+    writeFile(path("b.out"), "vecchio");
+    const QStringList before = listing(dir.path());
+    int writesAfterStop = 0;
+    Watching watching;
+    setReplaceHooksForTesting({ [&](std::size_t done) {
+        writesAfterStop += watching.stop;
+        watching.stop = watching.stop || done >= 5000;
+        return 0;
+    } });
+    run(ConvertiFilePrintable, path("a.txt"), {}, &watching);
+    EXPECT_THAT(seen, SizeIs(1));
+    EXPECT_EQ(writesAfterStop, 0); // the piece under way was the last
+    for (const bool validating : { true, false }) {
+        watching.stop = false;
+        watching.onAdvance = [&](std::uint64_t done, std::uint64_t) { watching.stop = validating && done > 4000; };
+        run(DecifraFileMime64, path("b.m64"), path("b.out"), &watching);
+        EXPECT_THAT(seen, SizeIs(validating ? 1 : 2));
+    }
+    EXPECT_THAT(watching.steps,
+                ElementsAre(WorkStep::Converting, WorkStep::Reading, WorkStep::Reading, WorkStep::Converting));
+    EXPECT_EQ(listing(dir.path()), before);
+    setReplaceHooksForTesting({});
+    setPieceHooksForTesting({});
+}
+
+// The threads of this process now.
+std::size_t threadCount()
+{
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// A failure found on a later piece waits for the earlier ones: with piece 1 slowed, its bad
+// character is told, not the stretch without a cut the reader meets further on; without it, that
+// stretch is. Nothing is written either way.
+TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
+{
+    const std::string good = wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(3000, 5)).value();
+    const std::string uncut = "QUJD" + good.substr(0, 600) + "QUJ" + std::string(300, ' ') + good;
+    for (const auto &[content, told] :
+         { std::pair(std::string(uncut).replace(70, 1, "@"), "1002: "), std::pair(uncut, "1013: ") }) {
+        setPieceHooksForTesting({ 64, 256, 8, [](std::size_t index) {
+                                     if (index == 1)
+                                         std::this_thread::sleep_for(300ms);
+                                 } });
+        writeFile(path("dati.m64"), content);
+        run(DecifraFileMime64, path("dati.m64"), path("uscita"));
+        EXPECT_THAT(seen.back(), BeginsWith(QString("16|Errore|") + told));
+        EXPECT_FALSE(QFile::exists(path("uscita")));
+    }
+    setPieceHooksForTesting({});
+}
+
+// A cancel while 8 converters run: each thread converts at most the piece in hand, all have ended
+// when the job returns, nothing is said and the folder is as it was.
+TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
+{
+    writeFile(path("a.bin"), randomBytes(40000, 2));
+    Watching watching;
+    run(ConvertiFileMime64, path("a.bin"), {}, &watching); // any helper threads of the tools start now
+    QFile::remove(path("a.bin.m64"));
+    const QStringList before = listing(dir.path());
+    const std::size_t threadsBefore = threadCount();
+    std::mutex mutex;
+    std::map<std::thread::id, int> afterStop;
+    // Each piece takes a while, so that some wait for a converter when the cancel comes.
+    setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t) {
+                                 if (watching.stop)
+                                     mutex.lock(), ++afterStop[std::this_thread::get_id()], mutex.unlock();
+                                 std::this_thread::sleep_for(watching.stop ? 30ms : 5ms); // a thread left behind shows
+                             } });
+    // Stopped while the job's thread writes, which it then goes on doing for a while.
+    setReplaceHooksForTesting({ [&](std::size_t written) {
+        if (written >= 3000 && !watching.stop)
+            watching.stop = true, std::this_thread::sleep_for(200ms);
+        return 0;
+    } });
+    run(ConvertiFileMime64, path("a.bin"), {}, &watching);
+    setPieceHooksForTesting({});
+    setReplaceHooksForTesting({});
+    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_THAT(seen, SizeIs(1));
+    EXPECT_EQ(listing(dir.path()), before);
+    for (const auto &[thread, pieces] : afterStop)
+        EXPECT_EQ(pieces, 1);
+}
+
+} // namespace
