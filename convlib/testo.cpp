@@ -173,9 +173,11 @@ char *finishText(char *text, std::size_t length)
     header->length = static_cast<std::int32_t>(length);
     text[length] = '\0';
     const std::size_t used = sizeof(Header) + length + 1;
-    if (header->mappedBytes != 0) {
+    if (header->mappedBytes >= kHugeFrom) {
         // Give back the pages past the end that no text wrote: a worst case's
         // room is mostly untouched, and a huge page's rest would be resident.
+        // A smaller room keeps its size: its untouched pages cost nothing, and
+        // growing it again next time would cost every thread a TLB flush.
         const std::size_t written = roundUp(std::max<std::size_t>(header->writtenPages * kPage, used + kStoresPast),
                                             unitOf(header->mappedBytes));
         if (written < header->mappedBytes
@@ -184,6 +186,8 @@ char *finishText(char *text, std::size_t length)
         header->writtenPages = static_cast<std::uint32_t>(std::min(written, header->mappedBytes) / kPage);
         return text;
     }
+    if (header->mappedBytes != 0)
+        return text;
     // Shrinking a malloc block never fails in practice; keep the larger one if it does.
     if (auto *shrunk = static_cast<Header *>(std::realloc(header, used)))
         return reinterpret_cast<char *>(shrunk + 1);
