@@ -16,6 +16,8 @@
 
 template <typename Piece, typename Result> class PieceSchedule {
 public:
+    using Convert = std::function<Result(std::size_t, Piece &)>;
+
     // budget: bytes of pieces in flight, read but not yet written; largestUsual: the most a piece may
     // hold and still come in beside others.
     PieceSchedule(std::size_t budget, std::size_t largestUsual)
@@ -59,22 +61,19 @@ public:
             return std::nullopt;
         return takeNext();
     }
-    // Converter: the result of piece index, or its failure.
-    void finish(std::size_t index, std::optional<Result> result, std::exception_ptr failure = nullptr)
+    // Converter: converts piece index and records its result, or its failure.
+    void finish(std::size_t index, Piece &piece, const Convert &convert)
     {
+        Outcome outcome = attempt(convert, index, piece);
         const std::lock_guard<std::mutex> lock(m_mutex);
-        Entry &entry = m_entries[index - m_written];
-        entry.result = std::move(result);
-        entry.failure = std::move(failure);
-        entry.state = State::Done;
+        settle(m_entries[index - m_written], std::move(outcome));
         m_changed.notify_all();
     }
     // Writer: the next result in input order, nothing after the last; rethrows the failure of its
     // piece. The result returned before is given up here. While the piece waits for a converter,
     // convert runs it on this thread; while it converts elsewhere, poll runs now and then and may
     // throw to stop.
-    std::optional<Result> next(const std::function<Result(std::size_t, Piece &)> &convert,
-                               const std::function<void()> &poll)
+    std::optional<Result> next(const Convert &convert, const std::function<void()> &poll)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (m_handedOn) {
@@ -93,17 +92,9 @@ public:
             if (!m_entries.empty() && m_entries.front().state == State::Waiting) {
                 auto [index, piece] = takeNext();
                 lock.unlock();
-                std::optional<Result> result;
-                std::exception_ptr failure;
-                try {
-                    result.emplace(convert(index, piece));
-                } catch (...) {
-                    failure = std::current_exception();
-                }
+                Outcome outcome = attempt(convert, index, piece);
                 lock.lock();
-                m_entries.front().result = std::move(result);
-                m_entries.front().failure = std::move(failure);
-                m_entries.front().state = State::Done;
+                settle(m_entries.front(), std::move(outcome));
                 break;
             }
             m_changed.wait_for(lock, kPollInterval);
@@ -134,7 +125,26 @@ private:
         std::size_t size;
         State state;
     };
+    struct Outcome {
+        std::optional<Result> result;
+        std::exception_ptr failure;
+    };
     static constexpr auto kPollInterval = std::chrono::milliseconds(20);
+
+    static Outcome attempt(const Convert &convert, std::size_t index, Piece &piece)
+    {
+        try {
+            return { convert(index, piece), nullptr };
+        } catch (...) {
+            return { std::nullopt, std::current_exception() };
+        }
+    }
+    static void settle(Entry &entry, Outcome outcome)
+    {
+        entry.result = std::move(outcome.result);
+        entry.failure = std::move(outcome.failure);
+        entry.state = State::Done;
+    }
 
     bool fits(std::size_t size) const
     {

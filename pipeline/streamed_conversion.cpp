@@ -111,11 +111,10 @@ public:
         m_threads.emplace_back([this] { readPieces(); });
         for (unsigned i = 1; i < m_converters; ++i)
             m_threads.emplace_back([this] { convertPieces(); });
-        const auto convert = [this](std::size_t index, Piece &piece) { return this->convert(piece, index); };
         const auto poll = [this] { m_progress.stopIfCancelled(); };
         for (;;) {
             m_progress.stopIfCancelled();
-            const std::optional<Result> result = m_schedule.next(convert, poll);
+            const std::optional<Result> result = m_schedule.next(m_convert, poll);
             if (!result)
                 return;
             sink(result->bytes.data(), result->bytes.size());
@@ -199,10 +198,8 @@ private:
     {
         char *data = buffer.data() + kLead;
         switch (m_owner.m_conversion) {
-        case LibraryFunction::ConvertiMime64: {
-            Piece piece { std::move(buffer), size, {}, 0 };
-            return piece;
-        }
+        case LibraryFunction::ConvertiMime64:
+            return { std::move(buffer), size, {}, 0 };
         case LibraryFunction::DecifraMime64:
             if (!m_continuity.accepts(data, size))
                 throw jobFailure(JobFailure::NotMime64, m_owner.m_input.path());
@@ -235,14 +232,7 @@ private:
             std::optional<std::pair<std::size_t, Piece>> taken = m_schedule.take();
             if (!taken)
                 return;
-            std::optional<Result> result;
-            std::exception_ptr failure;
-            try {
-                result.emplace(convert(taken->second, taken->first));
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            m_schedule.finish(taken->first, std::move(result), failure);
+            m_schedule.finish(taken->first, taken->second, m_convert);
         }
     }
 
@@ -285,6 +275,7 @@ private:
     const std::size_t m_pieceBytes;
     BufferPool m_pool; // before the schedule, whose pieces give their buffers back to it
     Schedule m_schedule;
+    const Schedule::Convert m_convert = [this](std::size_t index, Piece &piece) { return convert(piece, index); };
     std::vector<std::thread> m_threads;
     // The reader's own.
     std::string m_lineBreak; // the input's first, borrowed by later Printable pieces
