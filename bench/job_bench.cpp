@@ -12,6 +12,11 @@
 //                           keeps resident of a freed text for the next one counts here too
 //   faults_per_GiB          the job's minor page faults (getrusage, every thread) per GiB of input
 //   cpu_s                   the job's user and system time, every thread, per run
+//   window_to_direct        the same job run again in the same iteration through the window's own
+//                           runner (a worker thread, the progress dialog, the event loop), its time
+//                           over the direct run's; window_cpu_to_direct the same for CPU seconds
+//   window_to_baseline      the window's run over the baseline, counted as ratio_to_baseline is
+//   window_cpu_s            the window's run's CPU seconds, every thread, the window's own included
 //
 //   job_bench [--benchmark_filter=...]
 //   DRAVOLIN_BENCH_MIB=1024  the size of the plain content before encoding, in MiB (default 64)
@@ -19,6 +24,9 @@
 //                           per CPU this process may run on, at most 8)
 //   DRAVOLIN_BENCH_BIG=1     adds a 6 GiB sparse file through Mime64 and 3 GiB of text through Printable
 //   TMPDIR=folder            where the inputs and outputs go: room for the input and twice the output
+//   QT_QPA_PLATFORM          the window's platform, offscreen unless set; with the accessibility
+//                           bridge a screen reader uses, on an X server and a session bus:
+//     QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 xvfb-run -a dbus-run-session job_bench
 //
 // Inputs are written piece by piece, flushed, and read once before the first run, so both the job
 // and the baseline read from the page cache. Every output is deleted as soon as it is measured,
@@ -28,16 +36,18 @@
 #include "codec_cases.h"
 #include "file_jobs.h"
 #include "job_errors.h"
+#include "qt_work_runner.h"
 #include "streamed_conversion.h"
 #include "user_interaction.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <chrono>
 #include <cstdlib>
@@ -326,12 +336,14 @@ struct JobRun {
     std::string failure; // the job's error box, empty on success
 };
 
-JobRun runJob(const FileJob &job, const QString &input, const QString &savedAs)
+// The window the jobs' progress dialogs are modal to, shown as the program shows its own; main's.
+QWidget *g_window = nullptr;
+
+JobRun runJob(const FileJob &job, const QString &input, const QString &savedAs, WorkRunner &work)
 {
     library().require(job.conversion);
     SaveDialog dialog(savedAs);
     LastMessage messages;
-    DirectWorkRunner work;
     JobRun run;
     const double idle = restartPeak();
     static const double idleAtStart = idle;
@@ -385,6 +397,20 @@ std::uint64_t measureAndDelete(const QString &path)
     return size;
 }
 
+// The same job's run through the window's runner, beside the direct run's.
+struct WindowTotals {
+    double seconds = 0, cpuSeconds = 0, counted = 0, directSeconds = 0, directCpuSeconds = 0;
+
+    void add(const JobRun &run, const JobRun &direct)
+    {
+        seconds += run.seconds;
+        cpuSeconds += run.cpuSeconds;
+        counted += run.seconds - run.validatingSeconds;
+        directSeconds += direct.seconds;
+        directCpuSeconds += direct.cpuSeconds;
+    }
+};
+
 struct Totals {
     double counted = 0, validating = 0, baseline = 0, peakAboveIdle = 0, peakAboveStart = 0;
     double cpuSeconds = 0, minorFaults = 0;
@@ -417,6 +443,15 @@ void report(benchmark::State &state, const Totals &totals, bool decoder, std::ui
     }
 }
 
+void reportWindow(benchmark::State &state, const WindowTotals &window, const Totals &totals)
+{
+    using benchmark::Counter;
+    state.counters["window_to_direct"] = window.seconds / window.directSeconds;
+    state.counters["window_cpu_to_direct"] = window.cpuSeconds / window.directCpuSeconds;
+    state.counters["window_to_baseline"] = window.counted / totals.baseline;
+    state.counters["window_cpu_s"] = Counter(window.cpuSeconds, Counter::kAvgIterations);
+}
+
 void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, unsigned converters)
 {
     PieceHooksForTesting hooks;
@@ -427,22 +462,31 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, uns
         const bool decoder = job->output == OutputPlace::ChosenToSave;
         const QString output = decoder ? space.folder->filePath("uscita") : space.input() + job->extension;
         const QString copy = space.folder->filePath("copia");
+        DirectWorkRunner direct;
+        QtWorkRunner throughWindow(g_window);
         Totals totals;
+        WindowTotals windowTotals;
         for (auto _ : state) {
             // Timed on both sides of the job, as the shared disk's speed drifts.
             const double before = baselineSeconds(space.input(), copy, space.outputBytes);
-            const JobRun run = runJob(*job, space.input(), output);
-            if (!run.failure.empty()) {
-                state.SkipWithError(run.failure.c_str());
-                return;
-            }
-            if (measureAndDelete(output) != space.outputBytes)
-                throw std::runtime_error("the job's output is not as large as the content's encoded or plain form");
+            // Each output checked and deleted before the next run, so that both find the same folder.
+            const auto checked = [&](WorkRunner &work) {
+                JobRun run = runJob(*job, space.input(), output, work);
+                if (!run.failure.empty())
+                    throw std::runtime_error(run.failure);
+                if (measureAndDelete(output) != space.outputBytes)
+                    throw std::runtime_error("the job's output is not as large as the content's encoded or plain form");
+                return run;
+            };
+            const JobRun run = checked(direct);
+            const JobRun windowRun = checked(throughWindow);
             const double after = baselineSeconds(space.input(), copy, space.outputBytes);
             state.SetIterationTime(run.seconds);
             totals.add(run, (before + after) / 2);
+            windowTotals.add(windowRun, run);
         }
         report(state, totals, decoder, static_cast<std::uint64_t>(QFileInfo(space.input()).size()));
+        reportWindow(state, windowTotals, totals);
     } catch (const std::exception &error) {
         state.SkipWithError(error.what());
     }
@@ -502,7 +546,13 @@ void registerJobs()
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
+    // The window's runner needs a window; none shows unless a platform is named.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QWidget window;
+    window.show();
+    g_window = &window;
     registerJobs();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
