@@ -17,6 +17,8 @@
 //                           over the direct run's; window_cpu_to_direct the same for CPU seconds
 //   window_to_baseline      the window's run over the baseline, counted as ratio_to_baseline is
 //   window_cpu_s            the window's run's CPU seconds, every thread, the window's own included
+//   window_answer_ms        the longest the window's thread kept a 10 ms tick waiting while a job ran
+//                           through it, over every iteration: how long a click waits to be answered
 //
 //   job_bench [--benchmark_filter=...]
 //   DRAVOLIN_BENCH_MIB=1024  the size of the plain content before encoding, in MiB (default 64)
@@ -47,6 +49,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <chrono>
@@ -397,12 +400,57 @@ std::uint64_t measureAndDelete(const QString &path)
     return size;
 }
 
+// How late the window's thread gets to a tick asked every 10 ms, at worst, while it lives: how long
+// a click would wait for an answer.
+class AnswerWatch {
+public:
+    AnswerWatch()
+    {
+        m_ticks.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_ticks, &QTimer::timeout, [this] {
+            const Clock::time_point now = Clock::now();
+            m_worst = std::max(m_worst, std::chrono::duration<double>(now - m_last).count() - kTick);
+            m_last = now;
+        });
+        m_ticks.start(std::chrono::milliseconds(10));
+    }
+    double worstSeconds() const { return m_worst; }
+
+private:
+    static constexpr double kTick = 0.010;
+    QTimer m_ticks;
+    Clock::time_point m_last = Clock::now();
+    double m_worst = 0;
+};
+
+// The window's runner, watched while it runs each work step.
+class WatchedWindowRunner : public WorkRunner {
+public:
+    explicit WatchedWindowRunner(QWidget *window)
+        : m_runner(window)
+    {
+    }
+    double worstAnswerSeconds = 0;
+
+    void run(const QString &title, const std::function<void(WorkProgress &)> &work) override
+    {
+        AnswerWatch watch;
+        m_runner.run(title, work);
+        worstAnswerSeconds = std::max(worstAnswerSeconds, watch.worstSeconds());
+    }
+
+private:
+    QtWorkRunner m_runner;
+};
+
 // The same job's run through the window's runner, beside the direct run's.
 struct WindowTotals {
     double seconds = 0, cpuSeconds = 0, counted = 0, directSeconds = 0, directCpuSeconds = 0;
+    int runs = 0;
 
     void add(const JobRun &run, const JobRun &direct)
     {
+        ++runs;
         seconds += run.seconds;
         cpuSeconds += run.cpuSeconds;
         counted += run.seconds - run.validatingSeconds;
@@ -443,13 +491,14 @@ void report(benchmark::State &state, const Totals &totals, bool decoder, std::ui
     }
 }
 
-void reportWindow(benchmark::State &state, const WindowTotals &window, const Totals &totals)
+void reportWindow(benchmark::State &state, const WindowTotals &window, const Totals &totals, double worstAnswer)
 {
     using benchmark::Counter;
     state.counters["window_to_direct"] = window.seconds / window.directSeconds;
     state.counters["window_cpu_to_direct"] = window.cpuSeconds / window.directCpuSeconds;
     state.counters["window_to_baseline"] = window.counted / totals.baseline;
     state.counters["window_cpu_s"] = Counter(window.cpuSeconds, Counter::kAvgIterations);
+    state.counters["window_answer_ms"] = worstAnswer * 1000;
 }
 
 void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, unsigned converters)
@@ -463,7 +512,7 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, uns
         const QString output = decoder ? space.folder->filePath("uscita") : space.input() + job->extension;
         const QString copy = space.folder->filePath("copia");
         DirectWorkRunner direct;
-        QtWorkRunner throughWindow(g_window);
+        WatchedWindowRunner throughWindow(g_window);
         Totals totals;
         WindowTotals windowTotals;
         for (auto _ : state) {
@@ -478,15 +527,19 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, uns
                     throw std::runtime_error("the job's output is not as large as the content's encoded or plain form");
                 return run;
             };
-            const JobRun run = checked(direct);
-            const JobRun windowRun = checked(throughWindow);
+            // Each goes first in every other iteration: neither gains from the other's leftovers.
+            const bool windowFirst = windowTotals.runs % 2 == 1;
+            const JobRun earlier = checked(windowFirst ? static_cast<WorkRunner &>(throughWindow) : direct);
+            const JobRun later = checked(windowFirst ? static_cast<WorkRunner &>(direct) : throughWindow);
+            const JobRun &run = windowFirst ? later : earlier;
+            const JobRun &windowRun = windowFirst ? earlier : later;
             const double after = baselineSeconds(space.input(), copy, space.outputBytes);
             state.SetIterationTime(run.seconds);
             totals.add(run, (before + after) / 2);
             windowTotals.add(windowRun, run);
         }
         report(state, totals, decoder, static_cast<std::uint64_t>(QFileInfo(space.input()).size()));
-        reportWindow(state, windowTotals, totals);
+        reportWindow(state, windowTotals, totals, throughWindow.worstAnswerSeconds);
     } catch (const std::exception &error) {
         state.SkipWithError(error.what());
     }
