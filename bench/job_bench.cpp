@@ -529,14 +529,16 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, uns
             };
             // Each goes first in every other iteration: neither gains from the other's leftovers.
             const bool windowFirst = windowTotals.runs % 2 == 1;
-            const JobRun earlier = checked(windowFirst ? static_cast<WorkRunner &>(throughWindow) : direct);
-            const JobRun later = checked(windowFirst ? static_cast<WorkRunner &>(direct) : throughWindow);
-            const JobRun &run = windowFirst ? later : earlier;
-            const JobRun &windowRun = windowFirst ? earlier : later;
+            std::optional<JobRun> windowRun;
+            if (windowFirst)
+                windowRun = checked(throughWindow);
+            const JobRun run = checked(direct);
+            if (!windowFirst)
+                windowRun = checked(throughWindow);
             const double after = baselineSeconds(space.input(), copy, space.outputBytes);
             state.SetIterationTime(run.seconds);
             totals.add(run, (before + after) / 2);
-            windowTotals.add(windowRun, run);
+            windowTotals.add(*windowRun, run);
         }
         report(state, totals, decoder, static_cast<std::uint64_t>(QFileInfo(space.input()).size()));
         reportWindow(state, windowTotals, totals, throughWindow.worstAnswerSeconds);
