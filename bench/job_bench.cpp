@@ -12,6 +12,13 @@
 //                           keeps resident of a freed text for the next one counts here too
 //   faults_per_GiB          the job's minor page faults (getrusage, every thread) per GiB of input
 //   cpu_s                   the job's user and system time, every thread, per run
+//   window_to_direct        the same job run again in the same iteration through the window's own
+//                           runner (a worker thread, the progress dialog, the event loop), its time
+//                           over the direct run's; window_cpu_to_direct the same for CPU seconds
+//   window_to_baseline      the window's run over the baseline, counted as ratio_to_baseline is
+//   window_cpu_s            the window's run's CPU seconds, every thread, the window's own included
+//   window_answer_ms        the longest the window's thread kept a 10 ms tick waiting while a job ran
+//                           through it, over every iteration: how long a click waits to be answered
 //
 //   job_bench [--benchmark_filter=...]
 //   DRAVOLIN_BENCH_MIB=1024  the size of the plain content before encoding, in MiB (default 64)
@@ -19,6 +26,9 @@
 //                           per CPU this process may run on, at most 8)
 //   DRAVOLIN_BENCH_BIG=1     adds a 6 GiB sparse file through Mime64 and 3 GiB of text through Printable
 //   TMPDIR=folder            where the inputs and outputs go: room for the input and twice the output
+//   QT_QPA_PLATFORM          the window's platform, offscreen unless set; with the accessibility
+//                           bridge a screen reader uses, on an X server and a session bus:
+//     QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 xvfb-run -a dbus-run-session job_bench
 //
 // Inputs are written piece by piece, flushed, and read once before the first run, so both the job
 // and the baseline read from the page cache. Every output is deleted as soon as it is measured,
@@ -28,16 +38,19 @@
 #include "codec_cases.h"
 #include "file_jobs.h"
 #include "job_errors.h"
+#include "qt_work_runner.h"
 #include "streamed_conversion.h"
 #include "user_interaction.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
 
 #include <chrono>
 #include <cstdlib>
@@ -326,12 +339,14 @@ struct JobRun {
     std::string failure; // the job's error box, empty on success
 };
 
-JobRun runJob(const FileJob &job, const QString &input, const QString &savedAs)
+// The window the jobs' progress dialogs are modal to, shown as the program shows its own; main's.
+QWidget *g_window = nullptr;
+
+JobRun runJob(const FileJob &job, const QString &input, const QString &savedAs, WorkRunner &work)
 {
     library().require(job.conversion);
     SaveDialog dialog(savedAs);
     LastMessage messages;
-    DirectWorkRunner work;
     JobRun run;
     const double idle = restartPeak();
     static const double idleAtStart = idle;
@@ -385,6 +400,65 @@ std::uint64_t measureAndDelete(const QString &path)
     return size;
 }
 
+// How late the window's thread gets to a tick asked every 10 ms, at worst, while it lives: how long
+// a click would wait for an answer.
+class AnswerWatch {
+public:
+    AnswerWatch()
+    {
+        m_ticks.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_ticks, &QTimer::timeout, [this] {
+            const Clock::time_point now = Clock::now();
+            m_worst = std::max(m_worst, std::chrono::duration<double>(now - m_last).count() - kTick);
+            m_last = now;
+        });
+        m_ticks.start(std::chrono::milliseconds(10));
+    }
+    double worstSeconds() const { return m_worst; }
+
+private:
+    static constexpr double kTick = 0.010;
+    QTimer m_ticks;
+    Clock::time_point m_last = Clock::now();
+    double m_worst = 0;
+};
+
+// The window's runner, watched while it runs each work step.
+class WatchedWindowRunner : public WorkRunner {
+public:
+    explicit WatchedWindowRunner(QWidget *window)
+        : m_runner(window)
+    {
+    }
+    double worstAnswerSeconds = 0;
+
+    void run(const QString &title, const std::function<void(WorkProgress &)> &work) override
+    {
+        AnswerWatch watch;
+        m_runner.run(title, work);
+        worstAnswerSeconds = std::max(worstAnswerSeconds, watch.worstSeconds());
+    }
+
+private:
+    QtWorkRunner m_runner;
+};
+
+// The same job's run through the window's runner, beside the direct run's.
+struct WindowTotals {
+    double seconds = 0, cpuSeconds = 0, counted = 0, directSeconds = 0, directCpuSeconds = 0;
+    int runs = 0;
+
+    void add(const JobRun &run, const JobRun &direct)
+    {
+        ++runs;
+        seconds += run.seconds;
+        cpuSeconds += run.cpuSeconds;
+        counted += run.seconds - run.validatingSeconds;
+        directSeconds += direct.seconds;
+        directCpuSeconds += direct.cpuSeconds;
+    }
+};
+
 struct Totals {
     double counted = 0, validating = 0, baseline = 0, peakAboveIdle = 0, peakAboveStart = 0;
     double cpuSeconds = 0, minorFaults = 0;
@@ -417,6 +491,16 @@ void report(benchmark::State &state, const Totals &totals, bool decoder, std::ui
     }
 }
 
+void reportWindow(benchmark::State &state, const WindowTotals &window, const Totals &totals, double worstAnswer)
+{
+    using benchmark::Counter;
+    state.counters["window_to_direct"] = window.seconds / window.directSeconds;
+    state.counters["window_cpu_to_direct"] = window.cpuSeconds / window.directCpuSeconds;
+    state.counters["window_to_baseline"] = window.counted / totals.baseline;
+    state.counters["window_cpu_s"] = Counter(window.cpuSeconds, Counter::kAvgIterations);
+    state.counters["window_answer_ms"] = worstAnswer * 1000;
+}
+
 void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, unsigned converters)
 {
     PieceHooksForTesting hooks;
@@ -427,22 +511,37 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, uns
         const bool decoder = job->output == OutputPlace::ChosenToSave;
         const QString output = decoder ? space.folder->filePath("uscita") : space.input() + job->extension;
         const QString copy = space.folder->filePath("copia");
+        DirectWorkRunner direct;
+        WatchedWindowRunner throughWindow(g_window);
         Totals totals;
+        WindowTotals windowTotals;
         for (auto _ : state) {
             // Timed on both sides of the job, as the shared disk's speed drifts.
             const double before = baselineSeconds(space.input(), copy, space.outputBytes);
-            const JobRun run = runJob(*job, space.input(), output);
-            if (!run.failure.empty()) {
-                state.SkipWithError(run.failure.c_str());
-                return;
-            }
-            if (measureAndDelete(output) != space.outputBytes)
-                throw std::runtime_error("the job's output is not as large as the content's encoded or plain form");
+            // Each output checked and deleted before the next run, so that both find the same folder.
+            const auto checked = [&](WorkRunner &work) {
+                JobRun run = runJob(*job, space.input(), output, work);
+                if (!run.failure.empty())
+                    throw std::runtime_error(run.failure);
+                if (measureAndDelete(output) != space.outputBytes)
+                    throw std::runtime_error("the job's output is not as large as the content's encoded or plain form");
+                return run;
+            };
+            // Each goes first in every other iteration: neither gains from the other's leftovers.
+            const bool windowFirst = windowTotals.runs % 2 == 1;
+            std::optional<JobRun> windowRun;
+            if (windowFirst)
+                windowRun = checked(throughWindow);
+            const JobRun run = checked(direct);
+            if (!windowFirst)
+                windowRun = checked(throughWindow);
             const double after = baselineSeconds(space.input(), copy, space.outputBytes);
             state.SetIterationTime(run.seconds);
             totals.add(run, (before + after) / 2);
+            windowTotals.add(*windowRun, run);
         }
         report(state, totals, decoder, static_cast<std::uint64_t>(QFileInfo(space.input()).size()));
+        reportWindow(state, windowTotals, totals, throughWindow.worstAnswerSeconds);
     } catch (const std::exception &error) {
         state.SkipWithError(error.what());
     }
@@ -502,7 +601,13 @@ void registerJobs()
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
+    // The window's runner needs a window; none shows unless a platform is named.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QWidget window;
+    window.show();
+    g_window = &window;
     registerJobs();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -13,6 +13,7 @@ dravolin_packages=(
   build-essential debhelper lintian appstream groff-base
   shared-mime-info xdg-utils libfile-mimeinfo-perl
   clang-format
+  xvfb xdotool dbus-daemon at-spi2-core python3-pyatspi
 )
 
 install_missing_packages() {
