@@ -235,34 +235,7 @@ TEST(Texts, EveryByteAndTheNulAreMappedAtPageEdges)
             check(room == kOwnRoom ? length : room, length);
 }
 
-// The C ABI: what only it can get wrong, argument checks, NULL, int32 narrowing, the caller's buffer,
-// large texts in mappings. A text's bytes are taken checking the length in the 4 bytes before them
-// and a NUL after them, small texts and those in their own mapping alike; then it is freed.
-using TestoPtr = std::unique_ptr<char, decltype([](char *testo) { LiberaTesto(testo); })>;
-
-std::string taken(Testo testo)
-{
-    const TestoPtr owned(testo);
-    const int32_t length = LunghezzaTesto(testo);
-    EXPECT_EQ(std::string(testo - 4, 4), std::string(reinterpret_cast<const char *>(&length), 4));
-    EXPECT_EQ(testo[length], '\0');
-    return std::string(testo, static_cast<std::size_t>(length));
-}
-
-std::string abiMime64(const std::string &bytes, int32_t opzione)
-{
-    return taken(
-        ConvertiMime64(reinterpret_cast<const uint8_t *>(bytes.data()), static_cast<int32_t>(bytes.size()), opzione));
-}
-
-EveryPath abiUnmime64(const std::string &text, int32_t capacita)
-{
-    std::string buffer(static_cast<std::size_t>(std::max(capacita, 0)), '\0');
-    const TestoPtr testo(AllocaTesto(text.data(), static_cast<int32_t>(text.size())));
-    const int32_t count = DecifraMime64(testo.get(), reinterpret_cast<uint8_t *>(buffer.data()), capacita);
-    return { count, buffer.substr(0, static_cast<std::size_t>(std::max(count, 0))), nullptr };
-}
-
+// The C ABI's own (the rest is c_abi_test's, on every path): large texts in mappings, threads.
 // Large texts get their own mappings, of which a freed one keeps at most
 // 64 MiB resident for the next text (c_abi_test takes 100 MB there and back).
 TEST(CApi, LargeTexts)
@@ -295,26 +268,20 @@ std::string peer(const std::string &command, const std::string &input)
     return { std::istreambuf_iterator<char>(output), {} };
 }
 
-std::string abiText(Testo (*function)(Testo), const std::string &bytes)
-{
-    return taken(function(TestoPtr(AllocaTesto(bytes.data(), static_cast<int32_t>(bytes.size()))).get()));
-}
-
-// coreutils base64 and python3's base64, binascii and quopri read what we
-// write, and we read what they write.
-TEST(CApi, PeersReadOursAndWeReadTheirs)
+// coreutils base64 and python3's base64, binascii and quopri read what every
+// path writes, and every path reads what they write.
+TEST(Paths, PeersReadOursAndWeReadTheirs)
 {
     const std::string py = "python3 -S -c 'import sys, base64, binascii, quopri; x = sys.stdin.buffer.read(); "
                            "sys.stdout.buffer.write(";
     for (const std::string &data : { randomBytes(59, 3), randomBytes(1 << 16, 4), italianProse(5000, 5),
                                      randomFrom("ab =\t\n\r\xff", 2000, 6) }) {
-        const auto size = static_cast<int32_t>(data.size());
-        EXPECT_EQ(peer("base64 -di", abiMime64(data, 1)), data);
-        EXPECT_EQ(peer(py + "base64.b64decode(x, validate=True))'", abiMime64(data, 0)), data);
-        EXPECT_EQ(abiUnmime64(peer("base64 -w 64", data), size), ok(data));
-        EXPECT_EQ(abiUnmime64(peer(py + "base64.encodebytes(x))'", data), size), ok(data));
-        EXPECT_EQ(peer(py + "quopri.decodestring(x))'", abiText(ConvertiPrintable, data)), data);
-        EXPECT_EQ(abiText(DecifraPrintable, peer(py + "binascii.b2a_qp(x, istext=False))'", data)), data);
+        EXPECT_EQ(peer("base64 -di", on(Op::Mime64Wrapped, data).bytes), data);
+        EXPECT_EQ(peer(py + "base64.b64decode(x, validate=True))'", on(Op::Mime64, data).bytes), data);
+        EXPECT_EQ(on(Op::Unmime64, peer("base64 -w 64", data), data.size()), ok(data));
+        EXPECT_EQ(on(Op::Unmime64, peer(py + "base64.encodebytes(x))'", data), data.size()), ok(data));
+        EXPECT_EQ(peer(py + "quopri.decodestring(x))'", printable(data)), data);
+        EXPECT_EQ(printable(peer(py + "binascii.b2a_qp(x, istext=False))'", data), false), data);
     }
 }
 
