@@ -29,7 +29,7 @@ std::size_t lengthOf(const Testo testo)
 
 extern "C" {
 
-Testo AllocaTesto(const char *byte, int32_t lunghezza)
+Testo DRAVOLIN_CALL AllocaTesto(const char *byte, int32_t lunghezza)
 {
     try {
         if (lunghezza < 0)
@@ -48,12 +48,12 @@ Testo AllocaTesto(const char *byte, int32_t lunghezza)
     }
 }
 
-int32_t LunghezzaTesto(const Testo testo)
+int32_t DRAVOLIN_CALL LunghezzaTesto(const Testo testo)
 {
     return textLength(testo);
 }
 
-void LiberaTesto(Testo testo)
+void DRAVOLIN_CALL LiberaTesto(Testo testo)
 {
     try {
         freeText(testo); // keeping a freed room takes a lock
@@ -61,7 +61,7 @@ void LiberaTesto(Testo testo)
     }
 }
 
-Testo ConvertiMime64(const uint8_t *byte, int32_t conteggio, int32_t opzione)
+Testo DRAVOLIN_CALL ConvertiMime64(const uint8_t *byte, int32_t conteggio, int32_t opzione)
 {
     try {
         if ((opzione != 0 && opzione != 1) || conteggio < 0 || (!byte && conteggio > 0))
@@ -80,7 +80,7 @@ Testo ConvertiMime64(const uint8_t *byte, int32_t conteggio, int32_t opzione)
     }
 }
 
-int32_t DecifraMime64(const Testo testo, uint8_t *buffer, int32_t capacita)
+int32_t DRAVOLIN_CALL DecifraMime64(const Testo testo, uint8_t *buffer, int32_t capacita)
 {
     try {
         const std::size_t capacity = buffer && capacita > 0 ? static_cast<std::size_t>(capacita) : 0;
@@ -95,7 +95,7 @@ int32_t DecifraMime64(const Testo testo, uint8_t *buffer, int32_t capacita)
     }
 }
 
-Testo ConvertiPrintable(const Testo testo)
+Testo DRAVOLIN_CALL ConvertiPrintable(const Testo testo)
 {
     try {
         const std::size_t length = lengthOf(testo);
@@ -116,7 +116,7 @@ Testo ConvertiPrintable(const Testo testo)
     }
 }
 
-Testo DecifraPrintable(const Testo testo)
+Testo DRAVOLIN_CALL DecifraPrintable(const Testo testo)
 {
     try {
         const std::size_t length = lengthOf(testo);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 namespace dravolin {
@@ -17,8 +18,25 @@ inline constexpr std::size_t kPrintableLineLength = 76;
 inline constexpr std::int64_t kMalformed = -1;
 inline constexpr std::int64_t kTooSmall = -2;
 
-// Room enough for the quoted-printable text of any n bytes.
-std::size_t printableEncodedBound(std::size_t n);
+// Room enough for the quoted-printable text of any n bytes: at most 3
+// characters a byte, and a soft break (at most 3 characters) only once a line
+// holds 73 or more. Where Size cannot count it, its largest value, which no
+// allocation gives: with a 32-bit size_t the room of 1.4 GB would wrap.
+template <class Size> constexpr Size printableBoundIn(Size n)
+{
+    constexpr Size kMax = std::numeric_limits<Size>::max();
+    if (n > kMax / 3)
+        return kMax;
+    const Size characters = 3 * n;
+    constexpr Size kFullLine = kPrintableLineLength - 3;
+    const Size softBreaks = 3 * (characters / kFullLine + 1);
+    return characters > kMax - softBreaks ? kMax : characters + softBreaks;
+}
+
+inline std::size_t printableEncodedBound(std::size_t n)
+{
+    return printableBoundIn(n);
+}
 
 struct Codec {
     const char *name;

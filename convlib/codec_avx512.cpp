@@ -5,6 +5,7 @@
 // the wide blocks do not take goes to the scalar building blocks, so the
 // answers stay theirs.
 
+#include "bit_deposit.h"
 #include "codec_paths.h"
 #include "simd_drivers.h"
 
@@ -250,7 +251,7 @@ struct PrintableBlock {
         // vpermb reads the low 6 bits: the digit table repeats every 16.
         const __m512i digits = permuteBytes(multishift(_mm512_load_si512(kSlotNibbleShifts.data()), spread),
                                             _mm512_load_si512(kHexDigitsRepeated.data()));
-        const std::uint64_t escapes = _pdep_u64(escaped, kFirstSlots);
+        const std::uint64_t escapes = depositBits(escaped, kFirstSlots);
         const __m512i slots
             = _mm512_mask_mov_epi8(_mm512_mask_mov_epi8(digits, kFirstSlots, spread), escapes, _mm512_set1_epi8('='));
         _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(kFirstSlots | escapes << 1 | escapes << 2, slots));

@@ -39,12 +39,4 @@ std::size_t decodePrintable(const char *in, std::size_t n, char *out)
 
 constinit const Codec scalarPath { DRAVOLIN_PATH_NAME, encodeMime64, decodeMime64, encodePrintable, decodePrintable };
 
-std::size_t printableEncodedBound(std::size_t n)
-{
-    // At most 3 characters a byte; a soft break (at most 3 characters) only
-    // once a line holds 73 or more.
-    const std::size_t characters = 3 * n;
-    return characters + 3 * (characters / (kPrintableLineLength - 3) + 1);
-}
-
 } // namespace dravolin

@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
+#if !defined(_WIN32)
 #include <sys/mman.h>
+#endif
 
 namespace dravolin {
 
@@ -15,16 +18,31 @@ inline constexpr std::size_t kMime64LineLength = 76;
 enum class Mime64Layout { Wrapped, SingleLine };
 
 // Exact size of the base64 text of n bytes: 4 characters per 3 bytes, and
-// CR LF after every line of 76 (the last one too) when wrapped.
-inline std::size_t mime64EncodedSize(std::size_t n, Mime64Layout layout)
+// CR LF after every line of 76 (the last one too) when wrapped. Where Size
+// cannot count it, its largest value, which no allocation gives: a 32-bit
+// size_t must not wrap to a small room.
+template <class Size> constexpr Size mime64SizeIn(Size n, Mime64Layout layout)
 {
-    const std::size_t characters = (n + 2) / 3 * 4;
+    constexpr Size kMax = std::numeric_limits<Size>::max();
+    const Size groups = n / 3 + (n % 3 != 0);
+    if (groups > kMax / 4)
+        return kMax;
+    const Size characters = groups * 4;
     if (layout == Mime64Layout::SingleLine)
         return characters;
-    return characters + 2 * ((characters + kMime64LineLength - 1) / kMime64LineLength);
+    constexpr Size kLine = kMime64LineLength;
+    const Size lines = characters / kLine + (characters % kLine != 0);
+    return lines > (kMax - characters) / 2 ? kMax : characters + 2 * lines;
+}
+
+inline std::size_t mime64EncodedSize(std::size_t n, Mime64Layout layout)
+{
+    return mime64SizeIn(n, layout);
 }
 
 inline constexpr std::size_t kHugePage = std::size_t { 2 } << 20;
+
+#if !defined(_WIN32)
 
 // `bytes` (a multiple of kHugePage) of fresh memory starting on a huge-page
 // boundary, so the kernel can back all of it with huge pages, which makes
@@ -55,5 +73,7 @@ inline void unmapHugePages(void *memory, std::size_t bytes)
     if (memory)
         ::munmap(memory, bytes);
 }
+
+#endif
 
 } // namespace dravolin

@@ -1,6 +1,7 @@
-// Every codec path this CPU runs held to the scalar one: known answers (RFC 4648, RFC 2045), round
+// Every codec path this CPU runs held to the scalar one (c_abi_test holds each to the known answers): round
 // trips and format checks on data built to land on the edges of the wide blocks; then the C ABI, threads too.
 
+#include "bit_deposit.h"
 #include "codec_cases.h"
 #include "dravolin.h"
 #include "path_choice.h"
@@ -56,42 +57,6 @@ void expectPrintableRoundTrip(const std::string &plain)
     printable(plain, false); // any text decodes alike on every path
 }
 
-TEST(Paths, KnownAnswers)
-{
-    const std::string rfc4648[]
-        = { "",     "",         "f",     "Zg==",     "fo",     "Zm8=",     "foo",          "Zm9v",
-            "foob", "Zm9vYg==", "fooba", "Zm9vYmE=", "foobar", "Zm9vYmFy", "\xfb\xff\xbf", "+/+/" };
-    for (std::size_t i = 0; i < std::size(rfc4648); i += 2) {
-        EXPECT_EQ(on(Op::Mime64, rfc4648[i]).bytes, rfc4648[i + 1]);
-        EXPECT_EQ(on(Op::Unmime64, wrapped(rfc4648[i + 1]), rfc4648[i].size()), ok(rfc4648[i]));
-    }
-    // Read leniently: blanks anywhere, a leading byte-order mark, padding missing or apart.
-    const std::string lenient[]
-        = { " \t\r\n",      "",    "\xEF\xBB\xBF",       "",   "Zg", "f", "Zm8", "fo", "Zg= =", "f", "Zm8 =", "fo",
-            " Z m\t9 v \r", "foo", "\xEF\xBB\xBFZm9v\n", "foo" };
-    for (std::size_t i = 0; i < std::size(lenient); i += 2)
-        EXPECT_EQ(on(Op::Unmime64, lenient[i], lenient[i + 1].size()), ok(lenient[i + 1])) << lenient[i];
-    // Malformed beats too small.
-    for (const std::string &text : { "Zm9v!"s, "Zm-v"s, "Zm9v\0"s, "Zm9v\xc3\xa8"s, " \xEF\xBB\xBFZm9v"s, "Zg==Zg=="s,
-                                     "Zg=a"s, "=Zg"s, "QUJD="s, "Zm8=="s, "Z"s, "Zm9vY=="s, "Zm9v\r\nY\r\n"s })
-        EXPECT_EQ(on(Op::Unmime64, text, 0).count, kMalformed) << text;
-    const std::string encodings[]
-        = { "Hi, you!~",  "Hi, you!~", "a=b",        "a=3Db",        "a\0\x7f\xff"s, "a=00=7F=FF",  "caff\xc3\xa8",
-            "caff=C3=A8", "a b\tc",    "a b\tc",     "a  ",          "a =20",        "a \r\nb\t\n", "a=20\r\nb=09\n",
-            "a\rb\r",     "a=0Db=0D",  "\r\r\n\n\r", "=0D\r\n\n=0D", "a\r \r\n",     "a=0D=20\r\n" };
-    for (std::size_t i = 0; i < std::size(encodings); i += 2)
-        EXPECT_EQ(printable(encodings[i]), encodings[i + 1]);
-    const std::string readings[] = {
-        "=4a=3d", "J=",    "a=\r\nb=\nc", "abc",    "a= \t\r\nb", "ab",    "a =  \r\nb",      "a b",
-        "a= \t",  "a",     "a=G1=4",      "a=G1=4", "==41",       "=A",    "a= b\r\n",        "a= b\r\n",
-        "a=\rb",  "a=\rb", "a \t\r\nb  ", "a\r\nb", "a \rb",      "a \rb", "to come=\r\n to", "to come to"
-    }; // the last from RFC 2045, 6.7
-    for (std::size_t i = 0; i < std::size(readings); i += 2)
-        EXPECT_EQ(printable(readings[i], false), readings[i + 1]);
-    // A line that goes on holds 75 characters and the soft break's '='.
-    EXPECT_EQ(printable(std::string(150, 'z')), std::string(75, 'z') + "=\r\n" + std::string(75, 'z'));
-}
-
 TEST(Paths, Mime64RoundTripsAndForeignBytes)
 {
     for (std::size_t n = 0; n <= 700; n += n < 240 ? 1 : 19) {
@@ -135,6 +100,8 @@ TEST(Paths, PrintableRoundTrips)
         for (std::size_t k = 0; k < std::size(alphabets); ++k)
             ASSERT_NO_FATAL_FAILURE(expectPrintableRoundTrip(randomFrom(alphabets[k], n, 31 * n + k)));
     }
+    // A line that goes on holds 75 characters and the soft break's '='.
+    EXPECT_EQ(printable(std::string(150, 'z')), std::string(75, 'z') + "=\r\n" + std::string(75, 'z'));
     for (std::size_t offset = 0; offset < 140; ++offset) {
         for (const std::string run : { "=", "=41", "= \r\n", "=\n", "=\r\n", "=\r\r\n", "=c3=A8", "  ", "\t \t", " \r",
                                        "\r\n", "\xc3\xa0", "  \r\n" }) {
@@ -202,6 +169,37 @@ TEST(Choice, EachOperationsPathByCpu)
         EXPECT_EQ(familyOf(eax), family) << std::hex << eax;
 }
 
+__attribute__((target("bmi2"))) std::uint64_t depositInstruction(std::uint64_t bits, std::uint64_t mask)
+{
+    return _pdep_u64(bits, mask);
+}
+
+// Rooms where size_t has 32 bits (x86 Windows) or 64: exact up to the last that fits, past it the largest value, which
+// no allocation gives, never a small room wrapped round. Also the x86 build's stand-in for the 64-bit bit deposit,
+// which gives the instruction's answer: masks sparse, dense, empty, full, one half full.
+TEST(Sizes, RoomsExactOrRefusedWithSizeTOf32Or64BitsAndBitDepositIn32BitHalves)
+{
+    using Small = std::uint32_t;
+    EXPECT_EQ(printableBoundIn<Small>(1375143036), 4294967292u);
+    EXPECT_EQ(printableBoundIn<Small>(1375143037), 4294967295u);
+    EXPECT_EQ(printableBoundIn<Small>(1375143038), UINT32_MAX); // not 2
+    EXPECT_EQ(mime64SizeIn<Small>(3221225469, Mime64Layout::SingleLine), 4294967292u);
+    EXPECT_EQ(mime64SizeIn<Small>(3221225470, Mime64Layout::SingleLine), UINT32_MAX); // not 0
+    EXPECT_EQ(mime64SizeIn<Small>(3138629943, Mime64Layout::Wrapped), 4294967292u);
+    EXPECT_EQ(mime64SizeIn<Small>(3138629944, Mime64Layout::Wrapped), UINT32_MAX);
+    EXPECT_EQ(mime64SizeIn<Small>(INT32_MAX, Mime64Layout::Wrapped), 2938661836u);
+    EXPECT_EQ(printableEncodedBound(5906194374477180999), SIZE_MAX);
+    EXPECT_EQ(printableEncodedBound(5906194374477181000), SIZE_MAX);
+    EXPECT_EQ(mime64EncodedSize(SIZE_MAX, Mime64Layout::Wrapped), SIZE_MAX);
+    std::mt19937_64 random(9);
+    for (int i = 0; i < 200000 && __builtin_cpu_supports("bmi2"); ++i) {
+        const std::uint64_t bits = random(),
+                            masks[]
+            = { random() & random(), random() | random(), 0, ~0ull, 0xFFFFFFFFull << i % 2 * 32 };
+        ASSERT_EQ(depositBitsIn32(bits, masks[i % 5]), depositInstruction(bits, masks[i % 5])) << bits << ' ' << i;
+    }
+}
+
 // Texts' own memory. mincore answers ENOMEM for a range that is not wholly mapped, so a room one
 // byte short fails here instead of writing into whatever lies beyond it.
 bool mapped(const char *from, std::size_t bytes)
@@ -237,51 +235,9 @@ TEST(Texts, EveryByteAndTheNulAreMappedAtPageEdges)
             check(room == kOwnRoom ? length : room, length);
 }
 
-// The C ABI: what only it can get wrong, argument checks, NULL, int32 narrowing, the caller's buffer,
-// large texts in mappings. A text's bytes are taken checking the length in the 4 bytes before them
-// and a NUL after them, small texts and those in their own mapping alike; then it is freed.
-using TestoPtr = std::unique_ptr<char, decltype([](char *testo) { LiberaTesto(testo); })>;
-
-std::string taken(Testo testo)
-{
-    const TestoPtr owned(testo);
-    const int32_t length = LunghezzaTesto(testo);
-    EXPECT_EQ(std::string(testo - 4, 4), std::string(reinterpret_cast<const char *>(&length), 4));
-    EXPECT_EQ(testo[length], '\0');
-    return std::string(testo, static_cast<std::size_t>(length));
-}
-
-std::string abiMime64(const std::string &bytes, int32_t opzione)
-{
-    return taken(
-        ConvertiMime64(reinterpret_cast<const uint8_t *>(bytes.data()), static_cast<int32_t>(bytes.size()), opzione));
-}
-
-EveryPath abiUnmime64(const std::string &text, int32_t capacita)
-{
-    std::string buffer(static_cast<std::size_t>(std::max(capacita, 0)), '\0');
-    const TestoPtr testo(AllocaTesto(text.data(), static_cast<int32_t>(text.size())));
-    const int32_t count = DecifraMime64(testo.get(), reinterpret_cast<uint8_t *>(buffer.data()), capacita);
-    return { count, buffer.substr(0, static_cast<std::size_t>(std::max(count, 0))), nullptr };
-}
-
-TEST(CApi, TextsAndArguments)
-{
-    EXPECT_EQ(AllocaTesto("abc", -1), nullptr);
-    EXPECT_EQ(taken(DecifraPrintable(nullptr)), "");
-    EXPECT_EQ(taken(ConvertiPrintable(TestoPtr(AllocaTesto("a\0=", 3)).get())), "a=00=3D");
-    EXPECT_EQ(ConvertiMime64(reinterpret_cast<const uint8_t *>("foo"), 3, 2), nullptr);
-    EXPECT_EQ(ConvertiMime64(nullptr, 1, 1), nullptr);
-    // Past INT32_MAX characters: refused unread (1569314970 bytes fill 2147483644).
-    EXPECT_EQ(ConvertiMime64(reinterpret_cast<const uint8_t *>("foo"), 1569314971, 1), nullptr);
-    EXPECT_EQ(abiUnmime64("", -1).count, -2); // even with nothing to write
-    EXPECT_EQ(abiUnmime64("Zm9vYmFy!", -1).count, -1);
-    EXPECT_EQ(abiUnmime64("Zm9v\0YmFy"s, 6).count, -1); // the length is the truth; a NUL is data
-    EXPECT_EQ(abiUnmime64("Zm9vYmFy", 5).count, -2);
-}
-
+// The C ABI's own (the rest is c_abi_test's, on every path): large texts in mappings, threads.
 // Large texts get their own mappings, of which a freed one keeps at most
-// 64 MiB resident for the next text: results must not share or lose pages.
+// 64 MiB resident for the next text (c_abi_test takes 100 MB there and back).
 TEST(CApi, LargeTexts)
 {
     const std::string bytes = randomBytes((std::size_t { 70 } << 20) + 1, 1);
@@ -300,9 +256,6 @@ TEST(CApi, LargeTexts)
     constexpr long kShadow = 0;
 #endif
     EXPECT_LE(resident() - before, 64 + 4 + kShadow);
-    const std::string text = abiMime64(bytes, 1);
-    EXPECT_EQ(abiMime64(bytes, 1), text);
-    EXPECT_EQ(abiUnmime64(text, static_cast<int32_t>(bytes.size())), ok(bytes));
 }
 
 // A peer on this machine, a shell command, run on a file holding input: its output.
@@ -315,26 +268,20 @@ std::string peer(const std::string &command, const std::string &input)
     return { std::istreambuf_iterator<char>(output), {} };
 }
 
-std::string abiText(Testo (*function)(Testo), const std::string &bytes)
-{
-    return taken(function(TestoPtr(AllocaTesto(bytes.data(), static_cast<int32_t>(bytes.size()))).get()));
-}
-
-// coreutils base64 and python3's base64, binascii and quopri read what we
-// write, and we read what they write.
-TEST(CApi, PeersReadOursAndWeReadTheirs)
+// coreutils base64 and python3's base64, binascii and quopri read what every
+// path writes, and every path reads what they write.
+TEST(Paths, PeersReadOursAndWeReadTheirs)
 {
     const std::string py = "python3 -S -c 'import sys, base64, binascii, quopri; x = sys.stdin.buffer.read(); "
                            "sys.stdout.buffer.write(";
     for (const std::string &data : { randomBytes(59, 3), randomBytes(1 << 16, 4), italianProse(5000, 5),
                                      randomFrom("ab =\t\n\r\xff", 2000, 6) }) {
-        const auto size = static_cast<int32_t>(data.size());
-        EXPECT_EQ(peer("base64 -di", abiMime64(data, 1)), data);
-        EXPECT_EQ(peer(py + "base64.b64decode(x, validate=True))'", abiMime64(data, 0)), data);
-        EXPECT_EQ(abiUnmime64(peer("base64 -w 64", data), size), ok(data));
-        EXPECT_EQ(abiUnmime64(peer(py + "base64.encodebytes(x))'", data), size), ok(data));
-        EXPECT_EQ(peer(py + "quopri.decodestring(x))'", abiText(ConvertiPrintable, data)), data);
-        EXPECT_EQ(abiText(DecifraPrintable, peer(py + "binascii.b2a_qp(x, istext=False))'", data)), data);
+        EXPECT_EQ(peer("base64 -di", on(Op::Mime64Wrapped, data).bytes), data);
+        EXPECT_EQ(peer(py + "base64.b64decode(x, validate=True))'", on(Op::Mime64, data).bytes), data);
+        EXPECT_EQ(on(Op::Unmime64, peer("base64 -w 64", data), data.size()), ok(data));
+        EXPECT_EQ(on(Op::Unmime64, peer(py + "base64.encodebytes(x))'", data), data.size()), ok(data));
+        EXPECT_EQ(peer(py + "quopri.decodestring(x))'", printable(data)), data);
+        EXPECT_EQ(printable(peer(py + "binascii.b2a_qp(x, istext=False))'", data), false), data);
     }
 }
 

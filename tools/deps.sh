@@ -3,6 +3,12 @@
 # Sourced by run.sh and test.sh; runs apt-get as root or through sudo.
 set -euo pipefail
 
+# Dravolin.dll's cross builds and the Wine that tests the x64 one.
+windows_packages=(
+  gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64
+  wine wine64
+)
+
 dravolin_packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-translations-l10n
@@ -14,11 +20,14 @@ dravolin_packages=(
   shared-mime-info xdg-utils libfile-mimeinfo-perl
   clang-format
   xvfb xdotool dbus-daemon at-spi2-core python3-pyatspi
+  "${windows_packages[@]}"
 )
 
+# Without arguments, every package the project needs; else those named.
 install_missing_packages() {
-  local missing=()
-  for package in "${dravolin_packages[@]}" "$@"; do
+  local missing=() wanted=("$@")
+  [ $# -gt 0 ] || wanted=("${dravolin_packages[@]}")
+  for package in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$package")
     fi
