@@ -1,9 +1,10 @@
 // Pieces of the jobs for tests that watch from outside. "replace TARGET SIZE [named]" replaces TARGET
 // with SIZE bytes as the jobs do, named through a named temporary. "encode FILE" runs the Mime64
-// encoding job on FILE, with the library found as the program finds it. "window idle|ask|job|unnamed
-// FILE TARGET" opens the window as the program does, hearing signals as it does; it says "ready" when
-// idle or once its real box asks whether to decode FILE, and "paused" once the decoding into TARGET
-// has written a piece (through a named temporary unless unnamed), waiting there for a signal.
+// encoding job on FILE, with the library found as the program finds it. "window idle|ask|job|nohup|
+// unnamed FILE TARGET" opens the window as the program does, hearing signals as it does; it says
+// "ready" when idle or once its real box asks whether to decode FILE, and "paused" once the decoding
+// into TARGET has written a piece (through a named temporary unless unnamed), waiting there for a
+// signal; nohup is a job started with SIGHUP ignored.
 
 #include "file_jobs.h"
 #include "frm_main.h"
@@ -37,8 +38,9 @@ struct Console : FileRequester, MessageBoxes {
 int runWindow(int argc, char **argv, const std::string &mode)
 {
     // As from a terminal: a shell that runs the tests in the background has them ignore SIGINT.
+    // nohup has SIGHUP ignored.
     for (const int signal : { SIGINT, SIGTERM, SIGHUP })
-        ::signal(signal, SIG_DFL);
+        ::signal(signal, signal == SIGHUP && mode == "nohup" ? SIG_IGN : SIG_DFL);
     std::setvbuf(stdout, nullptr, _IONBF, 0); // each word seen as it is said
     QApplication app(argc, argv);
     FrmMain window;
@@ -53,7 +55,7 @@ int runWindow(int argc, char **argv, const std::string &mode)
                                        paused = true, std::puts("paused"), resume.acquire();
                                    return 0;
                                },
-                                4096, mode == "job" });
+                                4096, mode != "unnamed" });
     // Told after the window has heard it, so the job goes on only to find itself stopped.
     const StopSignals stop([&] { window.closeDialogsAndWindow(), resume.release(); });
     window.show();
