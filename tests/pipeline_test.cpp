@@ -157,15 +157,21 @@ TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
     setPieceHooksForTesting({});
 }
 
+// Through a linked folder: the file shrinks, grows, is renamed over or rewritten in place, or its
+// path comes to name another file as large while it stays whole: its folder moved away, or the link
+// pointed elsewhere.
 TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
 {
     setPieceHooksForTesting({ 64 });
     const std::string content = randomBytes(6400, 9);
+    const auto named = [this](const char *name) { return QFile::encodeName(path(name)); };
+    const auto elsewhere
+        = [&](const char *folder) { QDir().mkdir(path(folder)), writeFile(path(folder) + "/dati.bin", content); };
     const std::function<void(const QString &)> changes[] = {
         [](const QString &input) { std::filesystem::resize_file(input.toStdString(), 1000); },
         [](const QString &input) { writeFile(input, randomBytes(7000, 9)); },
-        [this](const QString &input) {
-            writeFile(path("altro"), "altro"), ::rename(QFile::encodeName(path("altro")), QFile::encodeName(input));
+        [&](const QString &input) {
+            writeFile(path("altro"), "altro"), ::rename(named("altro"), QFile::encodeName(input));
         },
         [](const QString &input) { // rewritten in place, its modification time set back: the change time tells
             struct stat was {
@@ -177,17 +183,22 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
                 ::utimensat(AT_FDCWD, QFile::encodeName(input), times, 0), ::stat(QFile::encodeName(input), &now);
             while (now.st_ctim.tv_sec == was.st_ctim.tv_sec && now.st_ctim.tv_nsec == was.st_ctim.tv_nsec);
         },
+        [&](const QString &) { ::rename(named("uno"), named("via")), elsewhere("uno"); },
+        [&](const QString &) { elsewhere("due"), ::unlink(named("d")), ::symlink("due", named("d")); },
     };
     for (const auto &change : changes) {
-        writeFile(path("dati.bin"), content);
+        for (const char *name : { "d", "uno", "due", "via" })
+            std::filesystem::remove_all(path(name).toStdString());
+        elsewhere("uno"), ::symlink("uno", named("d"));
         Watching watching;
         watching.onAdvance = [&, changed = false](std::uint64_t done, std::uint64_t total) mutable {
             if (!changed && done >= total / 2)
-                changed = true, change(path("dati.bin"));
+                changed = true, change(path("d/dati.bin"));
         };
-        run(ConvertiFileMime64, path("dati.bin"), {}, &watching);
-        EXPECT_EQ(seen.back(), "16|Errore|1010: Il file " + path("dati.bin") + " è cambiato durante la lettura.");
-        EXPECT_FALSE(QFile::exists(path("dati.bin.m64")));
+        run(ConvertiFileMime64, path("d/dati.bin"), {}, &watching);
+        EXPECT_EQ(seen.back(), "16|Errore|1010: Il file " + path("d/dati.bin") + " è cambiato durante la lettura.");
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path().toStdString()))
+            EXPECT_NE(entry.path().extension(), ".m64");
     }
     setPieceHooksForTesting({});
 }
