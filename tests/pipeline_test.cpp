@@ -85,10 +85,11 @@ TEST(CutRules, PiecesConvertedAloneJoinToTheWholeTextsResult)
 }
 
 // Runs the work on the calling thread, hears every report of the reader thread and may act on
-// it, and stops the job as a person pressing "Annulla" would once told to.
+// it, and stops the job as a person pressing "Annulla" would once told to, or just after the next
+// look at whether to stop.
 struct Watching : WorkRunner, WorkProgress {
     std::function<void(std::uint64_t done, std::uint64_t total)> onAdvance;
-    std::atomic<bool> stop = false;
+    std::atomic<bool> stop = false, stopAfterNextLook = false;
     std::vector<WorkStep> steps;
 
     void run(const QString &, const std::function<void(WorkProgress &)> &work) override { work(*this); }
@@ -105,7 +106,9 @@ struct Watching : WorkRunner, WorkProgress {
     }
     void stopIfCancelled() override
     {
-        if (stop)
+        if (stopAfterNextLook.exchange(false))
+            stop = true;
+        else if (stop)
             throw cancelledByPerson();
     }
 };
@@ -204,9 +207,21 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
 }
 
 // A cancel in the validating pass, or while pieces are written, is heard within one piece: the
-// write stops there and the folder stays as it was.
+// write stops there and the folder stays as it was. One that comes while the last or only piece is
+// written, after the writer looked, is heard before the new content takes its name.
 TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
 {
+    setPieceHooksForTesting({ 64, 0, 1 });
+    for (const std::size_t size : { 40, 3000 }) {
+        writeFile(path("c.txt"), italianProse(size, 3));
+        const std::size_t last = wholeCall(library, LibraryFunction::ConvertiPrintable, italianProse(size, 3))->size();
+        Watching late;
+        setReplaceHooksForTesting(
+            { [&](std::size_t done) { return late.stopAfterNextLook = done + 1 == last, 0; }, 1 });
+        run(ConvertiFilePrintable, path("c.txt"), {}, &late);
+        EXPECT_THAT(seen, SizeIs(1));
+        EXPECT_FALSE(QFile::exists(path("c.txt.ptb"))) << size;
+    }
     setPieceHooksForTesting({ 64 });
     writeFile(path("a.txt"), italianProse(20000, 1));
     writeFile(path("a.txt.ptb"), "vecchio");
