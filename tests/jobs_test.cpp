@@ -202,6 +202,21 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
     // clang-format on
     writeFile(path("grande.bin"), randomBytes(9000, 3));
     expectRefusals(cases);
+    // Planted at the output's name while the job writes, such a file is no more replaced.
+    for (const bool others : { false, ::geteuid() == 0 }) {
+        const QString planted = path("p.txt.m64");
+        QFile::remove(planted), writeFile(path("p.txt"), "x"), ::chmod(local(dir.path()), others ? 01777 : 0700);
+        setReplaceHooksForTesting({ [&](std::size_t) {
+            if (!QFile::exists(planted))
+                writeFile(planted, "altrui"),
+                    others ? ::chown(local(planted), 65534, 65534) : ::chmod(local(planted), 0444);
+            return 0;
+        } });
+        run(ConvertiFileMime64, path("p.txt"));
+        setReplaceHooksForTesting({});
+        EXPECT_THAT(seen.back(), BeginsWith("16|Errore|" + (others ? "1014: Il file " + planted : osError(EACCES))));
+        EXPECT_EQ(readFile(planted), "altrui");
+    }
 }
 
 // A folder inside dir where the file system makes unnamed files: dir itself, or a tmpfs mounted
