@@ -280,7 +280,9 @@ TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
 }
 
 // A cancel while 8 converters run: each thread converts at most the piece in hand, all have ended
-// when the job returns, nothing is said and the folder is as it was.
+// when the job returns, nothing is said and the folder is as it was. It comes once the seven
+// converters each hold a piece, with more waiting; the reader and the writer hear it only once each
+// converter has heard it or started another piece.
 TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
 {
     writeFile(path("a.bin"), randomBytes(40000, 2));
@@ -289,28 +291,53 @@ TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
     QFile::remove(path("a.bin.m64"));
     const QStringList before = listing(dir.path());
     const std::size_t threadsBefore = threadCount();
-    std::mutex mutex;
-    std::map<std::thread::id, int> afterStop;
-    // Each piece takes a while, so that some wait for a converter when the cancel comes.
-    setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t) {
-                                 if (watching.stop)
-                                     mutex.lock(), ++afterStop[std::this_thread::get_id()], mutex.unlock();
-                                 std::this_thread::sleep_for(watching.stop ? 30ms : 5ms); // a thread left behind shows
-                             } });
-    // Stopped while the job's thread writes, which it then goes on doing for a while.
-    setReplaceHooksForTesting({ [&](std::size_t written) {
-        if (written >= 3000 && !watching.stop)
-            watching.stop = true, std::this_thread::sleep_for(200ms);
-        return 0;
-    } });
-    run(ConvertiFileMime64, path("a.bin"), {}, &watching);
+    struct Held : Watching {
+        std::mutex mutex;
+        std::condition_variable changed;
+        const std::thread::id writer = std::this_thread::get_id();
+        std::thread::id reader;
+        int holding = 0, told = 0;
+        std::map<std::thread::id, int> afterStop;
+
+        void advance(std::uint64_t done, std::uint64_t total) override
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            reader = std::this_thread::get_id();
+            lock.unlock();
+            Watching::advance(done, total);
+        }
+        void stopIfCancelled() override
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            const std::thread::id self = std::this_thread::get_id();
+            if (!stop || (self == reader && told < 7))
+                return;
+            if (self == writer)
+                changed.wait(lock, [&] { return told == 7; });
+            else if (self != reader)
+                ++told, changed.notify_all();
+            throw cancelledByPerson();
+        }
+        void converting()
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            const std::thread::id self = std::this_thread::get_id();
+            if (self == writer)
+                return;
+            if (stop && ++afterStop[self] == 1) // a piece started after the cancel
+                ++told, changed.notify_all();
+            else if (!stop && ++holding == 7)
+                stop = true, changed.notify_all();
+            changed.wait(lock, [&] { return stop && (told == 7 || !afterStop.contains(self)); });
+        }
+    } held;
+    setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t) { held.converting(); } });
+    run(ConvertiFileMime64, path("a.bin"), {}, &held);
     setPieceHooksForTesting({});
-    setReplaceHooksForTesting({});
     EXPECT_EQ(threadCount(), threadsBefore);
     EXPECT_THAT(seen, SizeIs(1));
     EXPECT_EQ(listing(dir.path()), before);
-    for (const auto &[thread, pieces] : afterStop)
-        EXPECT_EQ(pieces, 1);
+    EXPECT_EQ(held.afterStop.size(), 0u);
 }
 
 } // namespace
