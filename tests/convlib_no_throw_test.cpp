@@ -2,9 +2,8 @@
 // fresh process (the path is chosen on the first call) while operator new
 // throws: an exception let out would end in std::terminate. The answer must
 // be the usual one or that for a failed allocation. No new returns memory,
-// so the usual operator delete never frees any. Then once more on a large
-// text with the address space held a little above what the process uses:
-// what cannot be allocated is refused, and the process goes on.
+// so the usual operator delete never frees any. Then memory runs out: what
+// cannot be allocated is refused, and the process goes on.
 
 #include "dravolin.h"
 
@@ -25,32 +24,28 @@ static bool emptyOrNull(Testo text)
     return LiberaTesto(text), fine;
 }
 
-// 64 MiB of blanks, which DecifraMime64 reads into 0 bytes without memory of
-// its own; every result of the others would need more than is left.
+// Then 64 MiB of blanks, the address space held 16 MiB above the process's use: DecifraMime64 reads
+// them into 0 bytes without memory of its own; the other results cannot be allocated.
 static bool outOfMemory(std::string_view function)
 {
 #ifdef __SANITIZE_ADDRESS__
-    return true; // its shadow memory takes address space of its own
-#else
+    return true; // its shadow memory needs address space of its own
+#endif
     constexpr int32_t kLarge = 64 << 20;
     const Testo large = AllocaTesto(nullptr, kLarge);
     unsigned long pages = 0;
     FILE *statm = std::fopen("/proc/self/statm", "r");
-    const bool measured = statm && std::fscanf(statm, "%lu", &pages) == 1;
-    const rlim_t held = pages * 4096 + (16 << 20);
-    const rlimit limit { held, held };
-    if (!large || !measured || std::fclose(statm) != 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+    if (!large || !statm || std::fscanf(statm, "%lu", &pages) != 1 || std::fclose(statm) != 0)
         return false;
+    const rlimit limit { pages * 4096 + (16 << 20), pages * 4096 + (16 << 20) };
     uint8_t buffer[4];
-    const auto *bytes = reinterpret_cast<const uint8_t *>(large);
-    return (function == "AllocaTesto" && !AllocaTesto(large, kLarge))
-        || (function == "LunghezzaTesto" && LunghezzaTesto(large) == kLarge)
-        || (function == "LiberaTesto" && (LiberaTesto(large), true))
-        || (function == "ConvertiMime64" && !ConvertiMime64(bytes, kLarge, 1))
-        || (function == "DecifraMime64" && DecifraMime64(large, buffer, 4) == 0)
-        || (function == "ConvertiPrintable" && !ConvertiPrintable(large))
-        || (function == "DecifraPrintable" && !DecifraPrintable(large));
-#endif
+    return setrlimit(RLIMIT_AS, &limit) == 0
+        && (function == "AllocaTesto"             ? !AllocaTesto(large, kLarge)
+                : function == "ConvertiMime64"    ? !ConvertiMime64(reinterpret_cast<uint8_t *>(large), kLarge, 1)
+                : function == "DecifraMime64"     ? DecifraMime64(large, buffer, 4) == 0
+                : function == "ConvertiPrintable" ? !ConvertiPrintable(large)
+                : function == "DecifraPrintable"  ? !DecifraPrintable(large)
+                                                  : true);
 }
 
 int main(int argc, char **argv)
