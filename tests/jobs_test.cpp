@@ -300,16 +300,17 @@ TEST(Replacement, FlushesTheContentThenNamesItThenFlushesTheFolder)
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // LeakSanitizer cannot run under ptrace
         traced.setProcessEnvironment(environment);
+        writeFile(folder + "/uscita", std::string(10, 'x'));
         traced.start(strace,
                      { "-qq", "-o", dir.filePath("log"), "-e", "trace=openat,fsync,linkat,close,rename", JOB_HELPER,
-                       "replace", folder + "/uscita", "10", way });
+                       "encode", folder + "/uscita", way });
         ASSERT_TRUE(traced.waitForFinished(60000));
         if (traced.exitCode() != 0 && traced.readAllStandardError().contains("ptrace"))
             GTEST_SKIP() << "strace cannot trace here";
         const QString log = QString::fromStdString(readFile(dir.filePath("log")));
         EXPECT_TRUE(QRegularExpression("(?m)^" + steps.join(".*\\n(?:.*\\n)*?")).match(log).hasMatch())
             << log.toStdString();
-        EXPECT_EQ(readFile(folder + "/uscita"), std::string(10, 'x'));
+        EXPECT_EQ(readFile(folder + "/uscita.m64"), "eHh4eHh4eHh4eA==\r\n");
     }
 }
 
