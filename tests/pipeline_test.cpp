@@ -258,27 +258,6 @@ std::size_t threadCount()
     return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
-// A failure found on a later piece waits for the earlier ones: with piece 1 slowed, its bad
-// character is told, not the stretch without a cut the reader meets further on; without it, that
-// stretch is. Nothing is written either way.
-TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
-{
-    const std::string good = wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(3000, 5)).value();
-    const std::string uncut = "QUJD" + good.substr(0, 600) + "QUJ" + std::string(300, ' ') + good;
-    for (const auto &[content, told] :
-         { std::pair(std::string(uncut).replace(70, 1, "@"), "1002: "), std::pair(uncut, "1013: ") }) {
-        setPieceHooksForTesting({ 64, 256, 8, [](std::size_t index) {
-                                     if (index == 1)
-                                         std::this_thread::sleep_for(300ms);
-                                 } });
-        writeFile(path("dati.m64"), content);
-        run(DecifraFileMime64, path("dati.m64"), path("uscita"));
-        EXPECT_THAT(seen.back(), BeginsWith(QString("16|Errore|") + told));
-        EXPECT_FALSE(QFile::exists(path("uscita")));
-    }
-    setPieceHooksForTesting({});
-}
-
 // A cancel while 8 converters run: each thread converts at most the piece in hand, all have ended
 // when the job returns, nothing is said and the folder is as it was. It comes once the seven
 // converters each hold a piece, with more waiting; the reader and the writer hear it only once each
