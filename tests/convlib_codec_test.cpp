@@ -12,9 +12,9 @@
 #include <array>
 #include <atomic>
 #include <barrier>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -349,11 +349,20 @@ bool converts(const Case &c, std::vector<uint8_t> &buffer, std::string *keep = n
 // The exports on 1, 4 and 8 threads at once, each taking the functions and texts of 1 to 6 MiB in
 // turn: every result as one thread alone got it, which the decoders take back. And but under the
 // sanitizers, whose allocators differ, the last 100 of 200 calls on 1 and 4 threads take at most 100
-// faults, malloc's threshold held as a host may hold it, not raised by this test's own strings. The
-// faults are counted in a process of its own, started afresh: rooms that earlier tests left kept
-// would take the place of this test's.
-void everyResultAsOneThreadGetsItAndTextAfterTextTakesNoFreshPages(bool faultsCount)
+// faults, malloc's threshold held as a host may hold it, not raised by this test's own strings: in a
+// process of its own, as rooms that earlier tests left kept would take the place of this test's.
+TEST(Threads, EveryResultAsOneThreadGetsItAndTextAfterTextTakesNoFreshPages)
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr bool kFaultsCount = false; // the sanitizers' allocators differ
+#else
+    constexpr bool kFaultsCount = true;
+#endif
+    if (kFaultsCount && !std::getenv("DRAVOLIN_ALONE")) {
+        const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+        EXPECT_EQ(std::system(("DRAVOLIN_ALONE=1 " + self + " --gtest_filter='Threads.*'").c_str()), 0);
+        return;
+    }
     const std::string bytes = randomBytes(6 << 20, 1), prose = italianProse(6 << 20, 2);
     std::vector<uint8_t> buffer;
     std::vector<Case> all;
@@ -370,7 +379,7 @@ void everyResultAsOneThreadGetsItAndTextAfterTextTakesNoFreshPages(bool faultsCo
         long faults = 0;
         // A loaded machine may preempt a thread holding texts while the others run ahead and need more
         // room than is kept: the faults are counted again, up to three times, before they count against it.
-        for (int round = 0; round < 3 && (round == 0 || (faultsCount && threads < 8 && faults > 100)); ++round) {
+        for (int round = 0; round < 3 && (round == 0 || (kFaultsCount && threads < 8 && faults > 100)); ++round) {
             std::barrier half(threads, [&]() noexcept { faults = minorFaults(); });
             for (std::vector<std::jthread> joinedAtTheEnd; joinedAtTheEnd.size() < static_cast<std::size_t>(threads);)
                 joinedAtTheEnd.emplace_back([&, t = joinedAtTheEnd.size()] {
@@ -388,25 +397,8 @@ void everyResultAsOneThreadGetsItAndTextAfterTextTakesNoFreshPages(bool faultsCo
         std::ifstream hugePages("/sys/kernel/mm/transparent_hugepage/enabled");
         const bool grown
             = std::string(std::istreambuf_iterator<char>(hugePages), {}).find("[never]") == std::string::npos;
-        EXPECT_TRUE(!faultsCount || threads == 8 || !grown || faults <= 100) << faults << " faults on " << threads;
+        EXPECT_TRUE(!kFaultsCount || threads == 8 || !grown || faults <= 100) << faults << " faults on " << threads;
     }
-}
-
-TEST(Threads, EveryResultAsOneThreadGetsItAndTextAfterTextTakesNoFreshPages)
-{
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    everyResultAsOneThreadGetsItAndTextAfterTextTakesNoFreshPages(false); // the sanitizers' allocators differ
-#else
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto alone = [] {
-        everyResultAsOneThreadGetsItAndTextAfterTextTakesNoFreshPages(true);
-        const ::testing::TestResult &result = *::testing::UnitTest::GetInstance()->current_test_info()->result();
-        for (int i = 0; i < result.total_part_count(); ++i)
-            std::fprintf(stderr, "%s\n", result.GetTestPartResult(i).message());
-        std::exit(result.Failed());
-    };
-    EXPECT_EXIT(alone(), ::testing::ExitedWithCode(0), "");
-#endif
 }
 
 } // namespace

@@ -160,9 +160,8 @@ TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
     setPieceHooksForTesting({});
 }
 
-// Through a linked folder: the file shrinks, grows, is renamed over or rewritten in place, or its
-// path comes to name another file as large while it stays whole: its folder moved away, or the link
-// pointed elsewhere.
+// Through a linked folder: shrunk, grown, renamed over, rewritten in place, or whole while its path
+// comes to name another file as large (its folder moved away, or the link pointed elsewhere).
 TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
 {
     setPieceHooksForTesting({ 64 });
