@@ -57,7 +57,6 @@ void expectPrintableRoundTrip(const std::string &plain)
     printable(plain, false); // any text decodes alike on every path
 }
 
-// Known answers (RFC 4648, RFC 2045), and peers on this machine.
 TEST(Paths, KnownAnswers)
 {
     const std::string rfc4648[]
@@ -92,24 +91,6 @@ TEST(Paths, KnownAnswers)
         EXPECT_EQ(printable(readings[i], false), readings[i + 1]);
     // A line that goes on holds 75 characters and the soft break's '='.
     EXPECT_EQ(printable(std::string(150, 'z')), std::string(75, 'z') + "=\r\n" + std::string(75, 'z'));
-    // coreutils base64 and python3's base64, binascii and quopri read what we write, and we read what they write.
-    const std::string data = randomBytes(5000, 4) + italianProse(5000, 5) + randomFrom("ab =\t\n\r\xff", 2000, 6),
-                      file = "/tmp/dravolin-peer-" + std::to_string(::getpid()),
-                      py = "python3 -S -c 'import sys, base64, binascii, quopri; x = sys.stdin.buffer.read(); "
-                           "sys.stdout.buffer.write(";
-    const auto peer = [&](const std::string &command, const std::string &input) {
-        std::ofstream(file, std::ios::binary) << input;
-        EXPECT_EQ(std::system((command + " < " + file + " > " + file + ".out").c_str()), 0) << command;
-        std::ifstream output(file + ".out", std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(output), {});
-    };
-    EXPECT_EQ(peer("base64 -di", on(Op::Mime64Wrapped, data).bytes), data);
-    EXPECT_EQ(peer(py + "base64.b64decode(x, validate=True))'", on(Op::Mime64, data).bytes), data);
-    EXPECT_EQ(on(Op::Unmime64, peer("base64 -w 64", data), data.size()), ok(data));
-    EXPECT_EQ(on(Op::Unmime64, peer(py + "base64.encodebytes(x))'", data), data.size()), ok(data));
-    EXPECT_EQ(peer(py + "quopri.decodestring(x))'", printable(data)), data);
-    EXPECT_EQ(printable(peer(py + "binascii.b2a_qp(x, istext=False))'", data), false), data);
-    std::remove(file.c_str()), std::remove((file + ".out").c_str());
 }
 
 TEST(Paths, Mime64RoundTripsAndForeignBytes)
@@ -323,6 +304,39 @@ TEST(CApi, LargeTexts)
     const std::string text = abiMime64(bytes, 1);
     EXPECT_EQ(abiMime64(bytes, 1), text);
     EXPECT_EQ(abiUnmime64(text, static_cast<int32_t>(bytes.size())), ok(bytes));
+}
+
+// A peer on this machine, a shell command, run on a file holding input: its output.
+std::string peer(const std::string &command, const std::string &input)
+{
+    const std::string path = "/tmp/dravolin-peer-" + std::to_string(::getpid());
+    std::ofstream(path, std::ios::binary) << input;
+    EXPECT_EQ(std::system((command + " < " + path + " > " + path + ".out").c_str()), 0) << command;
+    std::ifstream output(path + ".out", std::ios::binary);
+    return { std::istreambuf_iterator<char>(output), {} };
+}
+
+std::string abiText(Testo (*function)(Testo), const std::string &bytes)
+{
+    return taken(function(TestoPtr(AllocaTesto(bytes.data(), static_cast<int32_t>(bytes.size()))).get()));
+}
+
+// coreutils base64 and python3's base64, binascii and quopri read what we
+// write, and we read what they write.
+TEST(CApi, PeersReadOursAndWeReadTheirs)
+{
+    const std::string py = "python3 -S -c 'import sys, base64, binascii, quopri; x = sys.stdin.buffer.read(); "
+                           "sys.stdout.buffer.write(";
+    for (const std::string &data : { randomBytes(59, 3), randomBytes(1 << 16, 4), italianProse(5000, 5),
+                                     randomFrom("ab =\t\n\r\xff", 2000, 6) }) {
+        const auto size = static_cast<int32_t>(data.size());
+        EXPECT_EQ(peer("base64 -di", abiMime64(data, 1)), data);
+        EXPECT_EQ(peer(py + "base64.b64decode(x, validate=True))'", abiMime64(data, 0)), data);
+        EXPECT_EQ(abiUnmime64(peer("base64 -w 64", data), size), ok(data));
+        EXPECT_EQ(abiUnmime64(peer(py + "base64.encodebytes(x))'", data), size), ok(data));
+        EXPECT_EQ(peer(py + "quopri.decodestring(x))'", abiText(ConvertiPrintable, data)), data);
+        EXPECT_EQ(abiText(DecifraPrintable, peer(py + "binascii.b2a_qp(x, istext=False))'", data)), data);
+    }
 }
 
 // One call of ConvertiMime64, DecifraMime64, ConvertiPrintable or DecifraPrintable (0 to 3), its result

@@ -206,21 +206,9 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
 }
 
 // A cancel in the validating pass, or while pieces are written, is heard within one piece: the
-// write stops there and the folder stays as it was. One that comes while the last or only piece is
-// written, after the writer looked, is heard before the new content takes its name.
+// write stops there and the folder stays as it was.
 TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
 {
-    setPieceHooksForTesting({ 64, 0, 1 });
-    for (const std::size_t size : { 40, 3000 }) {
-        writeFile(path("c.txt"), italianProse(size, 3));
-        const std::size_t last = wholeCall(library, LibraryFunction::ConvertiPrintable, italianProse(size, 3))->size();
-        Watching late;
-        setReplaceHooksForTesting(
-            { [&](std::size_t done) { return late.stopAfterNextLook = done + 1 == last, 0; }, 1 });
-        run(ConvertiFilePrintable, path("c.txt"), {}, &late);
-        EXPECT_THAT(seen, SizeIs(1));
-        EXPECT_FALSE(QFile::exists(path("c.txt.ptb"))) << size;
-    }
     setPieceHooksForTesting({ 64 });
     writeFile(path("a.txt"), italianProse(20000, 1));
     writeFile(path("a.txt.ptb"), "vecchio");
@@ -257,10 +245,29 @@ std::size_t threadCount()
     return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
+// A failure found on a later piece waits for the earlier ones: with piece 1 slowed, its bad
+// character is told, not the stretch without a cut the reader meets further on; without it, that
+// stretch is. Nothing is written either way.
+TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
+{
+    const std::string good = wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(3000, 5)).value();
+    const std::string uncut = "QUJD" + good.substr(0, 600) + "QUJ" + std::string(300, ' ') + good;
+    for (const auto &[content, told] :
+         { std::pair(std::string(uncut).replace(70, 1, "@"), "1002: "), std::pair(uncut, "1013: ") }) {
+        setPieceHooksForTesting({ 64, 256, 8, [](std::size_t index) {
+                                     if (index == 1)
+                                         std::this_thread::sleep_for(300ms);
+                                 } });
+        writeFile(path("dati.m64"), content);
+        run(DecifraFileMime64, path("dati.m64"), path("uscita"));
+        EXPECT_THAT(seen.back(), BeginsWith(QString("16|Errore|") + told));
+        EXPECT_FALSE(QFile::exists(path("uscita")));
+    }
+    setPieceHooksForTesting({});
+}
+
 // A cancel while 8 converters run: each thread converts at most the piece in hand, all have ended
-// when the job returns, nothing is said and the folder is as it was. It comes once the seven
-// converters each hold a piece, with more waiting; the reader and the writer hear it only once each
-// converter has heard it or started another piece.
+// when the job returns, nothing is said and the folder is as it was.
 TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
 {
     writeFile(path("a.bin"), randomBytes(40000, 2));
@@ -311,6 +318,25 @@ TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
     EXPECT_THAT(seen, SizeIs(1));
     EXPECT_EQ(listing(dir.path()), before);
     EXPECT_EQ(held.afterStop.size(), 0u);
+}
+
+// A cancel that comes while the last or only piece is written, just after the writer looked, is
+// heard before the new content takes its name.
+TEST_F(Jobs, ACancelDuringTheLastWriteLeavesNothingNamed)
+{
+    setPieceHooksForTesting({ 64, 0, 1 });
+    for (const std::size_t size : { 40, 3000 }) {
+        writeFile(path("c.txt"), italianProse(size, 3));
+        const std::size_t last = wholeCall(library, LibraryFunction::ConvertiPrintable, italianProse(size, 3))->size();
+        Watching late;
+        setReplaceHooksForTesting(
+            { [&](std::size_t done) { return late.stopAfterNextLook = done + 1 == last, 0; }, 1 });
+        run(ConvertiFilePrintable, path("c.txt"), {}, &late);
+        EXPECT_THAT(seen, SizeIs(1));
+        EXPECT_FALSE(QFile::exists(path("c.txt.ptb"))) << size;
+    }
+    setReplaceHooksForTesting({});
+    setPieceHooksForTesting({});
 }
 
 } // namespace
