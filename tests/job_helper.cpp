@@ -1,13 +1,12 @@
-// Pieces of the jobs for tests that watch from outside. "replace TARGET SIZE [named]" replaces TARGET
-// with SIZE bytes as the jobs do, named through a named temporary. "encode FILE" runs the Mime64
-// encoding job on FILE, with the library found as the program finds it. "window idle|ask|job|unnamed
-// FILE TARGET" opens the window as the program does, hearing signals as it does; it says "ready" when
-// idle or once its real box asks whether to decode FILE, and "paused" once the decoding into TARGET
-// has written a piece (through a named temporary unless unnamed), waiting there for a signal.
+// Pieces of the jobs for tests that watch from outside. "encode FILE [named]" runs the Mime64 encoding
+// job on FILE, with the library found as the program finds it, through a named temporary if named.
+// "window idle|ask|job|nohup|unnamed FILE TARGET" opens the window as the program does, hearing
+// signals as it does; it says "ready" when idle or once its real box asks whether to decode FILE, and
+// "paused" once the decoding into TARGET has written a piece (through a named temporary unless
+// unnamed), waiting there for a signal; nohup is a job started with SIGHUP ignored.
 
 #include "file_jobs.h"
 #include "frm_main.h"
-#include "job_errors.h"
 #include "os_files.h"
 #include "stop_signals.h"
 #include "streamed_conversion.h"
@@ -37,8 +36,9 @@ struct Console : FileRequester, MessageBoxes {
 int runWindow(int argc, char **argv, const std::string &mode)
 {
     // As from a terminal: a shell that runs the tests in the background has them ignore SIGINT.
+    // nohup has SIGHUP ignored.
     for (const int signal : { SIGINT, SIGTERM, SIGHUP })
-        ::signal(signal, SIG_DFL);
+        ::signal(signal, signal == SIGHUP && mode == "nohup" ? SIG_IGN : SIG_DFL);
     std::setvbuf(stdout, nullptr, _IONBF, 0); // each word seen as it is said
     QApplication app(argc, argv);
     FrmMain window;
@@ -53,7 +53,7 @@ int runWindow(int argc, char **argv, const std::string &mode)
                                        paused = true, std::puts("paused"), resume.acquire();
                                    return 0;
                                },
-                                4096, mode == "job" });
+                                4096, mode != "unnamed" });
     // Told after the window has heard it, so the job goes on only to find itself stopped.
     const StopSignals stop([&] { window.closeDialogsAndWindow(), resume.release(); });
     window.show();
@@ -70,26 +70,16 @@ int runWindow(int argc, char **argv, const std::string &mode)
 
 int main(int argc, char **argv)
 {
-    const std::string verb = argc > 2 ? argv[1] : "", mode = argc > 4 ? argv[4] : "";
+    const std::string verb = argc > 2 ? argv[1] : "";
     if (verb == "window" && argc > 4)
         return runWindow(argc, argv, argv[2]);
-    if (verb == "encode") {
-        Console console;
-        console.file = QString::fromLocal8Bit(argv[2]);
-        DirectWorkRunner work;
-        ConversionLibrary library;
-        JobRunner(console, console, work, library).run(ConvertiFileMime64);
-        return 0;
-    }
-    if (verb != "replace" || argc < 4)
+    if (verb != "encode")
         return 2;
-    const std::string content(std::stoul(argv[3]), 'x');
-    setReplaceHooksForTesting({ {}, 0, mode == "named" });
-    try {
-        replaceFile(QString::fromLocal8Bit(argv[2]), content.data(), content.size());
-    } catch (const JobError &error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return 1;
-    }
+    setReplaceHooksForTesting({ {}, 0, argc > 3 && std::string(argv[3]) == "named" });
+    Console console;
+    console.file = QString::fromLocal8Bit(argv[2]);
+    DirectWorkRunner work;
+    ConversionLibrary library;
+    JobRunner(console, console, work, library).run(ConvertiFileMime64);
     return 0;
 }

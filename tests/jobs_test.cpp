@@ -202,6 +202,21 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
     // clang-format on
     writeFile(path("grande.bin"), randomBytes(9000, 3));
     expectRefusals(cases);
+    // Planted at the output's name while the job writes, such a file is no more replaced.
+    for (const bool others : { false, ::geteuid() == 0 }) {
+        const QString planted = path("p.txt.m64");
+        QFile::remove(planted), writeFile(path("p.txt"), "x"), ::chmod(local(dir.path()), others ? 01777 : 0700);
+        setReplaceHooksForTesting({ [&](std::size_t) {
+            if (!QFile::exists(planted))
+                writeFile(planted, "altrui"),
+                    others ? ::chown(local(planted), 65534, 65534) : ::chmod(local(planted), 0444);
+            return 0;
+        } });
+        run(ConvertiFileMime64, path("p.txt"));
+        setReplaceHooksForTesting({});
+        EXPECT_THAT(seen.back(), BeginsWith("16|Errore|" + (others ? "1014: Il file " + planted : osError(EACCES))));
+        EXPECT_EQ(readFile(planted), "altrui");
+    }
 }
 
 // A folder inside dir where the file system makes unnamed files: dir itself, or a tmpfs mounted
@@ -219,8 +234,9 @@ QString unnamedFilesFolder(const QTemporaryDir &dir, std::shared_ptr<void> &unmo
 
 // SIGINT, SIGTERM and SIGHUP end the program as closing its window does, by the program's own
 // wiring: a job writing through a named temporary stops and removes it, a waiting box is closed;
-// then the program ends with the signal's own status. SIGKILL cannot be heard: a job killed
-// midway leaves the folder as it was only where its new content has no name yet.
+// then the program ends with the signal's own status; a signal ignored at the start (nohup) stays
+// ignored. SIGKILL cannot be heard: a job killed midway leaves the folder as it was only where its
+// new content has no name yet.
 TEST(Signals, EndTheProgramAsClosingItsWindowDoesWithTheSignalsOwnStatus)
 {
     QTemporaryDir dir;
@@ -229,8 +245,9 @@ TEST(Signals, EndTheProgramAsClosingItsWindowDoesWithTheSignalsOwnStatus)
     writeFile(folder + "/a.ptb", randomFrom("ab=\r\n", 100000, 5));
     const QStringList before = listing(folder);
     const std::tuple<int, QString, const char *> cases[] = {
-        { SIGINT, "job", "paused" },  { SIGTERM, "job", "paused" }, { SIGHUP, "job", "paused" },
-        { SIGTERM, "idle", "ready" }, { SIGHUP, "ask", "ready" },   { SIGKILL, "unnamed", "paused" },
+        { SIGINT, "job", "paused" },      { SIGTERM, "job", "paused" }, { SIGHUP, "job", "paused" },
+        { SIGTERM, "idle", "ready" },     { SIGHUP, "ask", "ready" },   { SIGTERM, "nohup", "paused" },
+        { SIGKILL, "unnamed", "paused" },
     };
     for (const auto &[signal, mode, word] : cases) {
         SCOPED_TRACE(mode.toStdString() + ' ' + strsignal(signal));
@@ -242,8 +259,14 @@ TEST(Signals, EndTheProgramAsClosingItsWindowDoesWithTheSignalsOwnStatus)
         while (!said.contains(word) && program.waitForReadyRead(30000))
             said += program.readAllStandardOutput();
         ASSERT_TRUE(said.contains(word)) << said.toStdString() << program.readAllStandardError().toStdString();
-        EXPECT_EQ(listing(folder) != before, mode == "job"); // only a named temporary shows
-        ::kill(static_cast<pid_t>(program.processId()), signal);
+        EXPECT_EQ(listing(folder) != before, mode == "job" || mode == "nohup"); // only a named temporary shows
+        const auto pid = static_cast<pid_t>(program.processId()); // 0 once it ends: never kill(0, ...)
+        if (mode == "nohup") { // if heard, it would end the program before the next, or as itself
+            ::kill(pid, SIGHUP);
+            EXPECT_FALSE(program.waitForFinished(500));
+        }
+        ASSERT_GT(pid, 0);
+        ::kill(pid, signal);
         ASSERT_TRUE(program.waitForFinished(30000));
         EXPECT_EQ(std::pair(program.exitStatus(), program.exitCode()), std::pair(QProcess::CrashExit, signal));
         EXPECT_EQ(listing(folder), before);
@@ -277,16 +300,17 @@ TEST(Replacement, FlushesTheContentThenNamesItThenFlushesTheFolder)
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // LeakSanitizer cannot run under ptrace
         traced.setProcessEnvironment(environment);
+        writeFile(folder + "/uscita", std::string(10, 'x'));
         traced.start(strace,
                      { "-qq", "-o", dir.filePath("log"), "-e", "trace=openat,fsync,linkat,close,rename", JOB_HELPER,
-                       "replace", folder + "/uscita", "10", way });
+                       "encode", folder + "/uscita", way });
         ASSERT_TRUE(traced.waitForFinished(60000));
         if (traced.exitCode() != 0 && traced.readAllStandardError().contains("ptrace"))
             GTEST_SKIP() << "strace cannot trace here";
         const QString log = QString::fromStdString(readFile(dir.filePath("log")));
         EXPECT_TRUE(QRegularExpression("(?m)^" + steps.join(".*\\n(?:.*\\n)*?")).match(log).hasMatch())
             << log.toStdString();
-        EXPECT_EQ(readFile(folder + "/uscita"), std::string(10, 'x'));
+        EXPECT_EQ(readFile(folder + "/uscita.m64"), "eHh4eHh4eHh4eA==\r\n");
     }
 }
 

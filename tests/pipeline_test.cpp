@@ -85,10 +85,11 @@ TEST(CutRules, PiecesConvertedAloneJoinToTheWholeTextsResult)
 }
 
 // Runs the work on the calling thread, hears every report of the reader thread and may act on
-// it, and stops the job as a person pressing "Annulla" would once told to.
+// it, and stops the job as a person pressing "Annulla" would once told to, or just after the next
+// look at whether to stop.
 struct Watching : WorkRunner, WorkProgress {
     std::function<void(std::uint64_t done, std::uint64_t total)> onAdvance;
-    std::atomic<bool> stop = false;
+    std::atomic<bool> stop = false, stopAfterNextLook = false;
     std::vector<WorkStep> steps;
 
     void run(const QString &, const std::function<void(WorkProgress &)> &work) override { work(*this); }
@@ -105,7 +106,9 @@ struct Watching : WorkRunner, WorkProgress {
     }
     void stopIfCancelled() override
     {
-        if (stop)
+        if (stopAfterNextLook.exchange(false))
+            stop = true;
+        else if (stop)
             throw cancelledByPerson();
     }
 };
@@ -157,15 +160,20 @@ TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
     setPieceHooksForTesting({});
 }
 
+// Through a linked folder: shrunk, grown, renamed over, rewritten in place, or whole while its path
+// comes to name another file as large (its folder moved away, or the link pointed elsewhere).
 TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
 {
     setPieceHooksForTesting({ 64 });
     const std::string content = randomBytes(6400, 9);
+    const auto named = [this](const char *name) { return QFile::encodeName(path(name)); };
+    const auto elsewhere
+        = [&](const char *folder) { QDir().mkdir(path(folder)), writeFile(path(folder) + "/dati.bin", content); };
     const std::function<void(const QString &)> changes[] = {
         [](const QString &input) { std::filesystem::resize_file(input.toStdString(), 1000); },
         [](const QString &input) { writeFile(input, randomBytes(7000, 9)); },
-        [this](const QString &input) {
-            writeFile(path("altro"), "altro"), ::rename(QFile::encodeName(path("altro")), QFile::encodeName(input));
+        [&](const QString &input) {
+            writeFile(path("altro"), "altro"), ::rename(named("altro"), QFile::encodeName(input));
         },
         [](const QString &input) { // rewritten in place, its modification time set back: the change time tells
             struct stat was {
@@ -177,17 +185,22 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
                 ::utimensat(AT_FDCWD, QFile::encodeName(input), times, 0), ::stat(QFile::encodeName(input), &now);
             while (now.st_ctim.tv_sec == was.st_ctim.tv_sec && now.st_ctim.tv_nsec == was.st_ctim.tv_nsec);
         },
+        [&](const QString &) { ::rename(named("uno"), named("via")), elsewhere("uno"); },
+        [&](const QString &) { elsewhere("due"), ::unlink(named("d")), ::symlink("due", named("d")); },
     };
     for (const auto &change : changes) {
-        writeFile(path("dati.bin"), content);
+        for (const char *name : { "d", "uno", "due", "via" })
+            std::filesystem::remove_all(path(name).toStdString());
+        elsewhere("uno"), ::symlink("uno", named("d"));
         Watching watching;
         watching.onAdvance = [&, changed = false](std::uint64_t done, std::uint64_t total) mutable {
             if (!changed && done >= total / 2)
-                changed = true, change(path("dati.bin"));
+                changed = true, change(path("d/dati.bin"));
         };
-        run(ConvertiFileMime64, path("dati.bin"), {}, &watching);
-        EXPECT_EQ(seen.back(), "16|Errore|1010: Il file " + path("dati.bin") + " è cambiato durante la lettura.");
-        EXPECT_FALSE(QFile::exists(path("dati.bin.m64")));
+        run(ConvertiFileMime64, path("d/dati.bin"), {}, &watching);
+        EXPECT_EQ(seen.back(), "16|Errore|1010: Il file " + path("d/dati.bin") + " è cambiato durante la lettura.");
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path().toStdString()))
+            EXPECT_NE(entry.path().extension(), ".m64");
     }
     setPieceHooksForTesting({});
 }
@@ -263,28 +276,67 @@ TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
     QFile::remove(path("a.bin.m64"));
     const QStringList before = listing(dir.path());
     const std::size_t threadsBefore = threadCount();
-    std::mutex mutex;
-    std::map<std::thread::id, int> afterStop;
-    // Each piece takes a while, so that some wait for a converter when the cancel comes.
-    setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t) {
-                                 if (watching.stop)
-                                     mutex.lock(), ++afterStop[std::this_thread::get_id()], mutex.unlock();
-                                 std::this_thread::sleep_for(watching.stop ? 30ms : 5ms); // a thread left behind shows
-                             } });
-    // Stopped while the job's thread writes, which it then goes on doing for a while.
-    setReplaceHooksForTesting({ [&](std::size_t written) {
-        if (written >= 3000 && !watching.stop)
-            watching.stop = true, std::this_thread::sleep_for(200ms);
-        return 0;
-    } });
-    run(ConvertiFileMime64, path("a.bin"), {}, &watching);
+    struct Held : Watching {
+        std::mutex mutex;
+        std::condition_variable changed;
+        const std::thread::id writer = std::this_thread::get_id();
+        int holding = 0, told = 0;
+        std::map<std::thread::id, int> afterStop;
+
+        void advance(std::uint64_t, std::uint64_t) override // the reader's
+        {
+            if (const std::lock_guard<std::mutex> lock(mutex); told == 7)
+                throw cancelledByPerson();
+        }
+        void stopIfCancelled() override
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (stop && std::this_thread::get_id() == writer)
+                changed.wait(lock, [&] { return told == 7; });
+            else if (stop)
+                ++told, changed.notify_all();
+            if (stop)
+                throw cancelledByPerson();
+        }
+        void converting()
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            const std::thread::id self = std::this_thread::get_id();
+            if (self == writer)
+                return;
+            if (stop && ++afterStop[self] == 1) // a piece started after the cancel
+                ++told, changed.notify_all();
+            else if (!stop && ++holding == 7)
+                stop = true, changed.notify_all();
+            changed.wait(lock, [&] { return stop && (told == 7 || !afterStop.contains(self)); });
+        }
+    } held;
+    setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t) { held.converting(); } });
+    run(ConvertiFileMime64, path("a.bin"), {}, &held);
     setPieceHooksForTesting({});
-    setReplaceHooksForTesting({});
     EXPECT_EQ(threadCount(), threadsBefore);
     EXPECT_THAT(seen, SizeIs(1));
     EXPECT_EQ(listing(dir.path()), before);
-    for (const auto &[thread, pieces] : afterStop)
-        EXPECT_EQ(pieces, 1);
+    EXPECT_EQ(held.afterStop.size(), 0u);
+}
+
+// A cancel that comes while the last or only piece is written, just after the writer looked, is
+// heard before the new content takes its name.
+TEST_F(Jobs, ACancelDuringTheLastWriteLeavesNothingNamed)
+{
+    setPieceHooksForTesting({ 64, 0, 1 });
+    for (const std::size_t size : { 40, 3000 }) {
+        writeFile(path("c.txt"), italianProse(size, 3));
+        const std::size_t last = wholeCall(library, LibraryFunction::ConvertiPrintable, italianProse(size, 3))->size();
+        Watching late;
+        setReplaceHooksForTesting(
+            { [&](std::size_t done) { return late.stopAfterNextLook = done + 1 == last, 0; }, 1 });
+        run(ConvertiFilePrintable, path("c.txt"), {}, &late);
+        EXPECT_THAT(seen, SizeIs(1));
+        EXPECT_FALSE(QFile::exists(path("c.txt.ptb"))) << size;
+    }
+    setReplaceHooksForTesting({});
+    setPieceHooksForTesting({});
 }
 
 } // namespace

@@ -34,53 +34,45 @@ MATCHER_P(BeginsWith, prefix, "begins with \"" + QString(prefix).toStdString() +
 // "save|..." and "<style>|<title>|<prompt>".
 using Seen = std::vector<QString>;
 
-// Answers each request with the next scripted path, or cancels when the path is empty.
-class ScriptedDialog : public FileRequester {
-public:
-    explicit ScriptedDialog(Seen &seen)
+// The person's answers, taken in turn, and what they saw.
+template <typename Answer> struct Scripted {
+    explicit Scripted(Seen &seen)
         : m_seen(seen)
     {
     }
-    std::deque<QString> answers;
+    std::deque<Answer> answers;
+    Seen &m_seen;
 
+    Answer next(Answer otherwise)
+    {
+        const Answer answer = answers.empty() ? otherwise : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer;
+    }
+};
+
+// Answers each request with the next scripted path, or cancels when the path is empty.
+struct ScriptedDialog : FileRequester, Scripted<QString> {
+    using Scripted::Scripted;
     QString show(const FileRequest &request, FileRequestKind kind) override
     {
         m_seen.push_back(QString(kind == FileRequestKind::Open ? "open|" : "save|") + request.dialogTitle + '|'
                          + request.filter + '|' + QString::number(request.flags) + (request.cancelError ? "" : "|?")
                          + request.fileName);
-        const QString answer = answers.empty() ? QString() : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        if (answer.isEmpty())
-            throw cancelledByPerson();
-        return answer;
+        const QString answer = next({});
+        return answer.isEmpty() ? throw cancelledByPerson() : answer;
     }
-
-private:
-    Seen &m_seen;
 };
 
 // Questions take the next scripted answer, No when none is left; other boxes are OK'd.
-class ScriptedMessages : public MessageBoxes {
-public:
-    explicit ScriptedMessages(Seen &seen)
-        : m_seen(seen)
-    {
-    }
-    std::deque<MessageAnswer> answers;
-
+struct ScriptedMessages : MessageBoxes, Scripted<MessageAnswer> {
+    using Scripted::Scripted;
     MessageAnswer show(const QString &prompt, MessageStyle style, const QString &title) override
     {
         m_seen.push_back(QString::number(static_cast<int>(style)) + '|' + title + '|' + prompt);
-        if (style != MessageStyle::YesNoQuestion || answers.empty())
-            return style == MessageStyle::YesNoQuestion ? MessageAnswer::No : MessageAnswer::Ok;
-        const MessageAnswer answer = answers.front();
-        answers.pop_front();
-        return answer;
+        return style == MessageStyle::YesNoQuestion ? next(MessageAnswer::No) : MessageAnswer::Ok;
     }
-
-private:
-    Seen &m_seen;
 };
 
 inline void writeFile(const QString &path, const std::string &bytes)

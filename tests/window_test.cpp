@@ -167,6 +167,7 @@ TEST_F(Window, ShowsItsControlsAsDesignedAndEnterClicksOnlyAFocusedButton)
 
 // Each job on a file chosen, then dropped as a copy, which takes the open dialog's place. Any other
 // drop is refused: "file://tmp/..." names the host "tmp", though Linux would open "//tmp/...".
+// While the chosen file's job writes, slowly, clicks on the buttons start nothing.
 TEST_F(Window, EachFileButtonRunsItsJobOnAFileChosenOrDroppedAsACopyShowingExactlyItsTexts)
 {
     for (const JobTexts &job : kJobTexts) {
@@ -174,7 +175,13 @@ TEST_F(Window, EachFileButtonRunsItsJobOnAFileChosenOrDroppedAsACopyShowingExact
         seen.clear();
         messages.answers = { MessageAnswer::Yes };
         dialog.answers = { dir.filePath(job.input), dir.filePath("uscita") };
+        setReplaceHooksForTesting({ [](std::size_t) { return std::this_thread::sleep_for(300ms), 0; } });
+        QTimer::singleShot(100, [&] {
+            for (QPushButton *other : window.findChildren<QPushButton *>(QRegularExpression("^cmd")))
+                other->click();
+        });
         button(job.button)->click();
+        setReplaceHooksForTesting({});
         EXPECT_THAT(seen, ElementsAreArray(expected(job)));
         EXPECT_EQ(readFile(dir.filePath(job.output)), job.written);
         seen.clear();
@@ -264,22 +271,6 @@ TEST(WorkOffTheWindow, ALongJobShowsHowFarItIsAndAnnullaStopsIt)
     EXPECT_THAT(seen, SizeIs(1)); // the open request, and silence
     EXPECT_THAT(listing(dir.path()), ElementsAre("a.bin 57000"));
     EXPECT_THROW(runner.run("", [](WorkProgress &) { throw JobError(28, "spazio"); }), JobError);
-}
-
-// While a job works, clicks on the buttons start nothing: one question, request and report.
-TEST_F(Window, NothingElseStartsWhileAJobWorks)
-{
-    writeFile(dir.filePath("a.txt"), "x");
-    messages.answers = { MessageAnswer::Yes, MessageAnswer::Yes };
-    dialog.answers = { dir.filePath("a.txt") };
-    setReplaceHooksForTesting({ [](std::size_t) { return std::this_thread::sleep_for(300ms), 0; } });
-    QTimer::singleShot(100, [&] {
-        for (QPushButton *button : window.findChildren<QPushButton *>(QRegularExpression("^cmd")))
-            button->click();
-    });
-    window.cmdConverti->click();
-    setReplaceHooksForTesting({});
-    EXPECT_THAT(seen, SizeIs(3));
 }
 
 // Answers each modal that comes up with the next of answers, noting a box's title, text and buttons
