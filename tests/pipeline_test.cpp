@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -215,11 +216,10 @@ TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
     for (const bool validating : { true, false }) {
         watching.stop = false;
         watching.onAdvance = [&](std::uint64_t done, std::uint64_t) { watching.stop = validating && done > 4000; };
-        run(DecifraFileMime64, path("b.m64"), path("b.out"), &watching);
-        EXPECT_THAT(seen, SizeIs(validating ? 1 : 2));
+        run(DecifraFileMime64, path("b.m64"), path("b.out"), &watching); // the validating pass writes too
+        EXPECT_THAT(seen, SizeIs(1));
     }
-    EXPECT_THAT(watching.steps,
-                ElementsAre(WorkStep::Converting, WorkStep::Reading, WorkStep::Reading, WorkStep::Converting));
+    EXPECT_THAT(watching.steps, ElementsAre(WorkStep::Converting, WorkStep::Reading, WorkStep::Reading));
     EXPECT_EQ(listing(dir.path()), before);
     setReplaceHooksForTesting({});
     setPieceHooksForTesting({});
@@ -249,6 +249,114 @@ TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
         run(DecifraFileMime64, path("dati.m64"), path("uscita"));
         EXPECT_THAT(seen.back(), BeginsWith(QString("16|Errore|") + told));
         EXPECT_FALSE(QFile::exists(path("uscita")));
+    }
+    setPieceHooksForTesting({});
+}
+
+// Bytes this process has read, by read calls of any kind; the descriptors it holds.
+std::uint64_t bytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value && key != "rchar:") { }
+    return value;
+}
+std::ptrdiff_t openFiles()
+{
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+
+// A .m64 file is read once where its result, kept unnamed beside it while the save dialog asks, can
+// take the name chosen on its mount; elsewhere, where no unnamed file can be made or written, or
+// where the input changed, it is decoded again. Nothing is named before the save dialog, and a
+// cancel at any point, in the dialog or a malformed group found late leaves nothing: no name, and
+// no unnamed file held.
+TEST_F(Jobs, AMime64FileIsReadOnceWhereItsKeptResultCanTakeTheChosenName)
+{
+    setPieceHooksForTesting({ 4096 });
+    const std::string plain = randomBytes(60000, 7);
+    const std::string encoded = wholeCall(library, LibraryFunction::ConvertiMime64, plain).value();
+    writeFile(path("a.m64"), encoded);
+    writeFile(path("b.m64"), std::string(encoded).replace(encoded.size() - 9, 1, "@"));
+    QDir(dir.path()).mkdir("sotto");
+    const QStringList before = listing(dir.path());
+    const std::ptrdiff_t held = openFiles();
+    QTemporaryDir other("/dev/shm/job-XXXXXX");
+    struct stat here {
+    }, there {};
+    ::stat(QFile::encodeName(dir.path()), &here), ::stat(QFile::encodeName(other.path()), &there);
+    const auto fullOnce
+        = [once = true](std::size_t written) mutable { return written > 0 && std::exchange(once, false) ? ENOSPC : 0; };
+    // The output, the hooks, and whether the kept result becomes the output.
+    const std::tuple<QString, ReplaceHooksForTesting, bool> ways[] = {
+        { path("a.bin"), {}, true },
+        { path("sotto/a.bin"), {}, true },
+        { other.filePath("a.bin"), {}, here.st_dev == there.st_dev },
+        { path("a.bin"), { {}, 0, true }, false }, // no unnamed files
+        { path("a.bin"), { fullOnce }, false },
+    };
+    for (const auto &[output, hooks, kept] : ways) {
+        SCOPED_TRACE(output.toStdString() + ' ' + std::to_string(&output - &std::get<0>(ways[0])));
+        setReplaceHooksForTesting(hooks);
+        bool namedEarly = false;
+        Watching watching;
+        watching.onAdvance = [&](std::uint64_t, std::uint64_t) {
+            namedEarly = namedEarly || (watching.steps.size() == 1 && listing(dir.path()) != before);
+        };
+        const std::uint64_t readBefore = bytesRead();
+        run(DecifraFileMime64, path("a.m64"), output, &watching);
+        EXPECT_EQ((bytesRead() - readBefore) / encoded.size(), kept ? 1 : 2);
+        EXPECT_EQ(readFile(output), plain);
+        EXPECT_FALSE(namedEarly);
+        QFile::remove(output);
+    }
+    setReplaceHooksForTesting({});
+    // A cancel at each report of the reading and each check after the dialog, points that come in
+    // the same order in every run: the job finished before it, or left nothing and said nothing.
+    struct StopAt : Watching {
+        std::atomic<int> left = 0;
+        void advance(std::uint64_t done, std::uint64_t total) override
+        {
+            stop = stop || (steps.size() == 1 && left-- == 0);
+            Watching::advance(done, total);
+        }
+        void stopIfCancelled() override
+        {
+            stop = stop || (steps.size() == 2 && left-- == 0);
+            Watching::stopIfCancelled();
+        }
+    };
+    int stoppedAfterTheDialog = 0;
+    for (int point = 0; !QFile::exists(path("a.bin")); ++point) {
+        StopAt stopping;
+        stopping.left = point;
+        run(DecifraFileMime64, path("a.m64"), path("a.bin"), &stopping);
+        if (!stopping.stop)
+            break;
+        stoppedAfterTheDialog += stopping.steps.size() == 2;
+        EXPECT_EQ(seen.size(), stopping.steps.size()) << point; // the open and save requests alone
+        EXPECT_EQ(std::pair(listing(dir.path()), openFiles()), std::pair(before, held)) << point;
+    }
+    EXPECT_EQ(readFile(path("a.bin")), plain);
+    EXPECT_GE(stoppedAfterTheDialog, 3); // as it begins, as it reports, and just before the rename
+    QFile::remove(path("a.bin"));
+    run(DecifraFileMime64, path("a.m64"), {}); // the save dialog cancelled
+    EXPECT_THAT(seen, SizeIs(2));
+    run(DecifraFileMime64, path("b.m64"), path("a.bin"));
+    EXPECT_THAT(seen.back(), BeginsWith("16|Errore|1002: "));
+    EXPECT_EQ(std::pair(listing(dir.path()), openFiles()), std::pair(before, held));
+    // Changed as the reading ends, and as the kept result is about to take its name.
+    for (const WorkStep step : { WorkStep::Reading, WorkStep::Converting }) {
+        Watching watching;
+        watching.onAdvance = [&](std::uint64_t done, std::uint64_t total) {
+            if (watching.steps.back() == step && done == total)
+                std::filesystem::resize_file(path("a.m64").toStdString(), 100);
+        };
+        writeFile(path("a.m64"), encoded);
+        run(DecifraFileMime64, path("a.m64"), path("a.bin"), &watching);
+        EXPECT_THAT(seen.back(), BeginsWith("16|Errore|1010: "));
+        EXPECT_FALSE(QFile::exists(path("a.bin")));
     }
     setPieceHooksForTesting({});
 }
