@@ -307,7 +307,7 @@ TEST_F(Jobs, AMime64FileIsReadOnceWhereItsKeptResultCanTakeTheChosenName)
         const std::uint64_t readBefore = bytesRead();
         run(DecifraFileMime64, path("a.m64"), output, &watching);
         EXPECT_EQ((bytesRead() - readBefore) / encoded.size(), kept ? 1 : 2);
-        EXPECT_EQ(readFile(output), plain);
+        EXPECT_TRUE(readFile(output) == plain);
         EXPECT_FALSE(namedEarly);
         QFile::remove(output);
     }
@@ -338,7 +338,7 @@ TEST_F(Jobs, AMime64FileIsReadOnceWhereItsKeptResultCanTakeTheChosenName)
         EXPECT_EQ(seen.size(), stopping.steps.size()) << point; // the open and save requests alone
         EXPECT_EQ(std::pair(listing(dir.path()), openFiles()), std::pair(before, held)) << point;
     }
-    EXPECT_EQ(readFile(path("a.bin")), plain);
+    EXPECT_TRUE(readFile(path("a.bin")) == plain);
     EXPECT_GE(stoppedAfterTheDialog, 3); // as it begins, as it reports, and just before the rename
     QFile::remove(path("a.bin"));
     run(DecifraFileMime64, path("a.m64"), {}); // the save dialog cancelled
