@@ -2,11 +2,14 @@
 // input read through one buffer, and a file as large as the job's output written and flushed with
 // its folder, as the job flushes its own. The baseline time is the mean of the two. Per job:
 //
-//   ratio_to_baseline       job time over baseline time; for a decoder, only the part after the
-//                           save dialog, since the validating pass before it writes nothing
+//   ratio_to_baseline       the whole job's time over baseline time, both passes of a decoder
 //   validating_s            a decoder's time before the save dialog (the time column is the whole
 //                           job; the CPU column counts the baselines too)
 //   validating_to_baseline  that pass over the baseline time
+//   after_dialog_to_baseline  a decoder's time after the save dialog over the baseline time
+//   input_reads             how many times a run read its input, by the bytes the process read:
+//                           1 where a .m64 file's kept result became the output, 2 where it was
+//                           decoded again after the dialog
 //   peak_above_idle_MiB     the job's peak resident memory over the program's size just before it
 //   peak_above_start_MiB    the same over the size before the run's first job: what the library
 //                           keeps resident of a freed text for the next one counts here too
@@ -26,6 +29,7 @@
 //                           per CPU this process may run on, at most 8)
 //   DRAVOLIN_BENCH_BIG=1     adds a 6 GiB sparse file through Mime64 and 3 GiB of text through Printable
 //   TMPDIR=folder            where the inputs and outputs go: room for the input and twice the output
+//   DRAVOLIN_BENCH_SAVE_IN=folder  where the decoders save instead, another file system for one
 //   QT_QPA_PLATFORM          the window's platform, offscreen unless set; with the accessibility
 //                           bridge a screen reader uses, on an X server and a session bus:
 //     QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 xvfb-run -a dbus-run-session job_bench
@@ -329,8 +333,19 @@ struct Usage {
     }
 };
 
+// Bytes this process has read so far, by read calls of any kind (rchar in /proc/self/io).
+double bytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    double value = 0;
+    while (io >> key >> value && key != "rchar:") { }
+    return value;
+}
+
 struct JobRun {
     double seconds = 0;
+    double bytesRead = 0;
     double cpuSeconds = 0;
     double minorFaults = 0;
     double validatingSeconds = 0; // before the save dialog; 0 for an encoder
@@ -351,9 +366,11 @@ JobRun runJob(const FileJob &job, const QString &input, const QString &savedAs, 
     const double idle = restartPeak();
     static const double idleAtStart = idle;
     const Usage before = Usage::now();
+    const double readBefore = bytesRead();
     const Clock::time_point start = Clock::now();
     JobRunner(dialog, messages, work, library()).run(job, input);
     run.seconds = secondsSince(start);
+    run.bytesRead = bytesRead() - readBefore;
     const Usage after = Usage::now();
     run.cpuSeconds = after.cpuSeconds - before.cpuSeconds;
     run.minorFaults = after.minorFaults - before.minorFaults;
@@ -461,12 +478,13 @@ struct WindowTotals {
 
 struct Totals {
     double counted = 0, validating = 0, baseline = 0, peakAboveIdle = 0, peakAboveStart = 0;
-    double cpuSeconds = 0, minorFaults = 0;
+    double cpuSeconds = 0, minorFaults = 0, bytesRead = 0;
 
     void add(const JobRun &run, double baselineSeconds)
     {
         cpuSeconds += run.cpuSeconds;
         minorFaults += run.minorFaults;
+        bytesRead += run.bytesRead;
         counted += run.seconds - run.validatingSeconds;
         validating += run.validatingSeconds;
         baseline += baselineSeconds;
@@ -481,13 +499,16 @@ void report(benchmark::State &state, const Totals &totals, bool decoder, std::ui
     const double inputGiB = static_cast<double>(inputBytes) / (1 << 30);
     state.counters["faults_per_GiB"] = Counter(totals.minorFaults / inputGiB, Counter::kAvgIterations);
     state.counters["cpu_s"] = Counter(totals.cpuSeconds, Counter::kAvgIterations);
-    state.counters["ratio_to_baseline"] = totals.counted / totals.baseline;
+    state.counters["ratio_to_baseline"] = (totals.counted + totals.validating) / totals.baseline;
+    state.counters["input_reads"]
+        = Counter(totals.bytesRead / static_cast<double>(inputBytes), Counter::kAvgIterations);
     state.counters["peak_above_idle_MiB"] = totals.peakAboveIdle / kMiB;
     state.counters["peak_above_start_MiB"] = totals.peakAboveStart / kMiB;
     state.counters["baseline_s"] = Counter(totals.baseline, Counter::kAvgIterations);
     if (decoder) {
         state.counters["validating_s"] = Counter(totals.validating, Counter::kAvgIterations);
         state.counters["validating_to_baseline"] = totals.validating / totals.baseline;
+        state.counters["after_dialog_to_baseline"] = totals.counted / totals.baseline;
     }
 }
 
@@ -509,7 +530,10 @@ void BM_FileJob(benchmark::State &state, const FileJob *job, InputKind kind, uns
     try {
         const Workspace &space = workspaceFor(kind);
         const bool decoder = job->output == OutputPlace::ChosenToSave;
-        const QString output = decoder ? space.folder->filePath("uscita") : space.input() + job->extension;
+        const char *saveIn = std::getenv("DRAVOLIN_BENCH_SAVE_IN");
+        const QString output = !decoder ? space.input() + job->extension
+            : saveIn != nullptr         ? QDir(QString::fromLocal8Bit(saveIn)).absoluteFilePath("uscita")
+                                        : space.folder->filePath("uscita");
         const QString copy = space.folder->filePath("copia");
         DirectWorkRunner direct;
         WatchedWindowRunner throughWindow(g_window);

@@ -136,13 +136,18 @@ std::size_t InputFile::read(char *target, std::size_t room)
     return static_cast<std::size_t>(got);
 }
 
-void InputFile::checkUnchanged() const
+bool InputFile::unchanged() const
 {
     struct stat opened { };
     struct stat named { };
-    if (::fstat(m_fd, &opened) != 0 || ::stat(encodedPath(m_path).c_str(), &named) != 0
-        || static_cast<std::uint64_t>(opened.st_size) != m_size || nanoseconds(opened.st_mtim) != m_modified
-        || nanoseconds(opened.st_ctim) != m_changed || named.st_dev != m_device || named.st_ino != m_inode)
+    return ::fstat(m_fd, &opened) == 0 && ::stat(encodedPath(m_path).c_str(), &named) == 0
+        && static_cast<std::uint64_t>(opened.st_size) == m_size && nanoseconds(opened.st_mtim) == m_modified
+        && nanoseconds(opened.st_ctim) == m_changed && named.st_dev == m_device && named.st_ino == m_inode;
+}
+
+void InputFile::checkUnchanged() const
+{
+    if (!unchanged())
         throw jobFailure(JobFailure::InputChanged, m_path);
 }
 
@@ -250,6 +255,39 @@ bool unnamedFilesCanBeNamed(const std::string &folder)
     return !name.empty() && ::unlink(name.c_str()) == 0;
 }
 
+// Whether the file fd and folder lie on one mount, so that the file can be linked into the folder.
+bool onOneMount(int fd, const std::string &folder)
+{
+    struct statx file { };
+    struct statx where { };
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &file) != 0
+        || ::statx(AT_FDCWD, folder.c_str(), 0, STATX_MNT_ID, &where) != 0)
+        return false;
+    if ((file.stx_mask & where.stx_mask & STATX_MNT_ID) != 0)
+        return file.stx_mnt_id == where.stx_mnt_id;
+    // Kernels before 5.8 tell the device only; a bind mount then fails the link later.
+    return file.stx_dev_major == where.stx_dev_major && file.stx_dev_minor == where.stx_dev_minor;
+}
+
+// Gives the file fd, made elsewhere, the group a file made in folder gets: the folder's where it is
+// set-group-ID, else ours. False where we may not.
+bool takeGroupOfNewFileIn(int fd, const std::string &folder)
+{
+    struct stat where { };
+    struct stat file { };
+    if (::stat(folder.c_str(), &where) != 0 || ::fstat(fd, &file) != 0)
+        return false;
+    const gid_t group = (where.st_mode & S_ISGID) != 0 ? where.st_gid : ::getegid();
+    return file.st_gid == group || ::fchown(fd, static_cast<uid_t>(-1), group) == 0;
+}
+
+// The group and others may do no more with a result than with what it came from, so a private
+// input never gets a readable copy; the owner's bits stay, so the next job can replace it.
+mode_t resultBound(const FileOrigin &origin)
+{
+    return 0700 | (origin.mode & 077);
+}
+
 } // namespace
 
 // The new content on its way in: an unnamed file where the folder can name one, else a hidden
@@ -276,6 +314,12 @@ public:
                 throw osFailure(errno);
         }
         throw osFailure(EEXIST);
+    }
+    // Takes over the unnamed file fd, to be named in folder.
+    Temporary(const std::string &folder, UniqueFd fd)
+        : m_folder(folder)
+        , m_fd(std::move(fd))
+    {
     }
     ~Temporary()
     {
@@ -314,35 +358,79 @@ private:
     UniqueFd m_fd;
 };
 
-FileReplacement::FileReplacement(const QString &path, const FileOrigin &origin)
+UnnamedContent::UnnamedContent(const QString &folder, const FileOrigin &origin)
+{
+    if (!g_hooks.namedTemporaryOnly)
+        m_fd = ::open(encodedPath(folder).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666 & resultBound(origin));
+}
+
+UnnamedContent::~UnnamedContent()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void UnnamedContent::write(const char *data, std::size_t size)
+{
+    if (m_fd < 0)
+        return;
+    if (writeAll(m_fd, data, size, m_written) != 0)
+        ::close(std::exchange(m_fd, -1));
+    m_written += size;
+}
+
+FileReplacement::FileReplacement(const QString &path)
     : m_path(path)
     , m_name(encodedPath(path))
 {
+}
+
+FileReplacement::FileReplacement(const QString &path, const FileOrigin &origin)
+    : FileReplacement(path)
+{
     const std::optional<struct stat> old = replaceableTarget(path, m_name);
-    // The group and others may do no more with the result than with what it came from, so a
-    // private input never gets a readable copy; the owner's bits stay, so the next job can
-    // replace it. A new file gets the usual 0666 less the umask, so bounded; a replacement stays
-    // private until it takes the old file's owner and mode.
-    const mode_t bound = 0700 | (origin.mode & 077);
-    m_temporary = std::make_unique<Temporary>(folderOf(m_name), old ? 0600 : 0666 & bound);
-    if (!old)
-        return;
+    // A new file gets the usual 0666 less the umask, bounded; a replacement stays private until it
+    // takes the old file's owner and mode.
+    m_temporary = std::make_unique<Temporary>(folderOf(m_name), old ? 0600 : 0666 & resultBound(origin));
+    if (old)
+        takeAfter(*old, origin);
+}
+
+std::unique_ptr<FileReplacement> FileReplacement::takingOver(UnnamedContent &content, const QString &path,
+                                                             const FileOrigin &origin)
+{
+    std::unique_ptr<FileReplacement> replacement(new FileReplacement(path));
+    const std::optional<struct stat> old = replaceableTarget(path, replacement->m_name);
+    // Made as a new file of origin's, in a folder of the same mount, it differs from one made
+    // here at most in its group.
+    const std::string folder = folderOf(replacement->m_name);
+    if (!content.held() || !onOneMount(content.m_fd, folder) || !unnamedFilesCanBeNamed(folder)
+        || !takeGroupOfNewFileIn(content.m_fd, folder))
+        return nullptr;
+    replacement->m_temporary = std::make_unique<Temporary>(folder, UniqueFd(std::exchange(content.m_fd, -1)));
+    if (old)
+        replacement->takeAfter(*old, origin);
+    return replacement;
+}
+
+void FileReplacement::takeAfter(const struct stat &old, const FileOrigin &origin)
+{
     // The old file's owner and group where they are the input's or ours, else ours: someone
     // else's content never goes to a third user. Only root may give a file away, so a failure
     // leaves it ours, which is no failure; the result is tested, not cast away, since fortified
     // builds warn of an unused one all the same.
-    const bool keepOwner = old->st_uid == origin.owner || old->st_uid == ::geteuid();
-    const bool keepGroup = old->st_gid == origin.group || old->st_gid == ::getegid();
+    const bool keepOwner = old.st_uid == origin.owner || old.st_uid == ::geteuid();
+    const bool keepGroup = old.st_gid == origin.group || old.st_gid == ::getegid();
     const int fd = m_temporary->fd();
     if ((keepOwner || keepGroup)
-        && ::fchown(fd, keepOwner ? old->st_uid : static_cast<uid_t>(-1),
-                    keepGroup ? old->st_gid : static_cast<gid_t>(-1))
+        && ::fchown(fd, keepOwner ? old.st_uid : static_cast<uid_t>(-1),
+                    keepGroup ? old.st_gid : static_cast<gid_t>(-1))
             != 0) {
         // EPERM: the result stays ours.
     }
     // Set-id and sticky bits are never carried over: decoding over a privileged program must not
     // leave a privileged program holding whatever was decoded.
-    if (::fchmod(fd, old->st_mode & bound) != 0)
+    if (::fchmod(fd, old.st_mode & resultBound(origin)) != 0)
         throw osFailure(errno);
 }
 

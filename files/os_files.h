@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // What of an input bounds a file made from it: its permission bits, and the owner and group a file
@@ -38,9 +39,11 @@ public:
     // Reads up to room bytes into target; 0 at the end. A file that ends before its first size or
     // goes on past it has changed (1010).
     std::size_t read(char *target, std::size_t room);
-    // Throws 1010 unless the path still names this file, with its first size, modification and
-    // change times: an editor that rewrites in place keeps the size, and may set the old
-    // modification time back, but cannot set the change time.
+    // Whether the path still names this file, with its first size, modification and change times:
+    // an editor that rewrites in place keeps the size, and may set the old modification time back,
+    // but cannot set the change time.
+    bool unchanged() const;
+    // Throws 1010 unless unchanged().
     void checkUnchanged() const;
     const FileOrigin &origin() const { return m_origin; }
 
@@ -57,6 +60,30 @@ private:
     FileOrigin m_origin;
 };
 
+// Content written before the name it will take is known: an unnamed file, never visible, whose
+// space is freed when it is let go. A FileReplacement on the same file system may take it over.
+class UnnamedContent {
+public:
+    // An unnamed file in folder, with the mode a new file made from origin gets. It holds nothing
+    // where the folder cannot be written or its file system makes no unnamed files: never a named
+    // file in its place, since no name may appear before the person has chosen one.
+    UnnamedContent(const QString &folder, const FileOrigin &origin);
+    ~UnnamedContent();
+    UnnamedContent(const UnnamedContent &) = delete;
+    UnnamedContent &operator=(const UnnamedContent &) = delete;
+
+    // Whether it holds everything written to it.
+    bool held() const { return m_fd >= 0; }
+    // Appends. A failure (a full disk, a quota) lets the file go and its space with it: from then
+    // on it holds nothing.
+    void write(const char *data, std::size_t size);
+
+private:
+    friend class FileReplacement;
+    int m_fd = -1;
+    std::size_t m_written = 0;
+};
+
 // The file at path replaced whole by what is written here, or left untouched. The content goes to
 // an unnamed file in the same folder, is flushed to disk, named and renamed over path, so that a
 // killed program leaves nothing behind; where the folder cannot name an unnamed file, a hidden
@@ -68,6 +95,11 @@ private:
 class FileReplacement {
 public:
     FileReplacement(const QString &path, const FileOrigin &origin);
+    // A replacement of path whose content is content's, which it takes over; nothing where that
+    // content cannot become path (another mount, a group a new file there could not have), and
+    // content is then left as it was. Refuses what the constructor refuses.
+    static std::unique_ptr<FileReplacement> takingOver(UnnamedContent &content, const QString &path,
+                                                       const FileOrigin &origin);
     // Removes whatever was written unless commit() renamed it into place.
     ~FileReplacement();
     FileReplacement(const FileReplacement &) = delete;
@@ -80,6 +112,10 @@ public:
 
 private:
     class Temporary;
+    explicit FileReplacement(const QString &path);
+    // The old file's owner, group and mode, within origin's bounds.
+    void takeAfter(const struct stat &old, const FileOrigin &origin);
+
     QString m_path;
     std::string m_name;
     std::unique_ptr<Temporary> m_temporary;
@@ -95,7 +131,8 @@ struct ReplaceHooksForTesting {
     std::function<int(std::size_t written)> beforeWrite;
     // Bytes a write may take at most; 0 for the usual chunk.
     std::size_t chunkBytes = 0;
-    // Writes through a named temporary, as on file systems without unnamed files.
+    // Writes through a named temporary, as on file systems without unnamed files; no
+    // UnnamedContent holds anything.
     bool namedTemporaryOnly = false;
     // The first name a named temporary tries, before random ones; empty for random ones only.
     std::string firstTemporaryName = {};

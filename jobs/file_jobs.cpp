@@ -116,9 +116,11 @@ void JobRunner::run(const FileJob &job, const QString &givenInput)
         if (job.output == OutputPlace::BesideInput) {
             output = input + QLatin1String(job.extension);
         } else {
-            // Malformed Mime64 is told before the save dialog, with nothing written anywhere.
+            // Malformed Mime64 is told before the save dialog, with nothing named anywhere. The result
+            // is kept unnamed where the dialog starts, beside the input: saved on that mount, the
+            // file is read once.
             if (job.conversion == LibraryFunction::DecifraMime64)
-                m_work.run(title, [&](WorkProgress &progress) { conversion.validate(progress); });
+                m_work.run(title, [&](WorkProgress &progress) { conversion.validate(progress, m_inputFolder); });
             output = m_dialog.show(fileRequest(Text::SaveFilter, kSaveFlags, Text::SaveTitle, m_inputFolder),
                                    FileRequestKind::Save);
         }

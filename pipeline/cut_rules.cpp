@@ -58,7 +58,13 @@ std::size_t lastMime64DecodeCut(const char *data, std::size_t size, bool first)
     std::size_t end = size;
     while (counted % 4 != 0)
         counted -= countsInGroup(data[--end]);
-    return end;
+    // Sooner, after the last line break, where that too ends a group: the library decodes whole
+    // lines many times faster than a piece that starts inside one.
+    const void *lineFeed = end > start ? ::memrchr(data + start, '\n', end - start) : nullptr;
+    if (lineFeed == nullptr)
+        return end;
+    const std::size_t lineStart = static_cast<std::size_t>(static_cast<const char *>(lineFeed) - data) + 1;
+    return groupCharacters(data + lineStart, end - lineStart) % 4 == 0 ? lineStart : end;
 }
 
 // After any byte that is neither '=', a blank nor CR, and does not follow '=': an escape, a soft

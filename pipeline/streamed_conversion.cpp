@@ -289,21 +289,50 @@ void StreamedConversion::convertPieces(WorkProgress &progress,
     Pass(*this, progress).run(sink);
 }
 
-void StreamedConversion::validate(WorkProgress &progress)
+StreamedConversion::StreamedConversion(LibraryFunction conversion, ConversionLibrary &library, InputFile &input)
+    : m_conversion(conversion)
+    , m_library(library)
+    , m_input(input)
+{
+}
+
+StreamedConversion::~StreamedConversion() = default;
+
+void StreamedConversion::validate(WorkProgress &progress, const QString &keepIn)
 {
     progress.begin(WorkStep::Reading);
-    convertPieces(progress, [](const char *, std::size_t) {});
+    m_kept.reset();
+    std::unique_ptr<UnnamedContent> kept
+        = keepIn.isEmpty() ? nullptr : std::make_unique<UnnamedContent>(keepIn, m_input.origin());
+    convertPieces(progress, [&](const char *data, std::size_t size) {
+        if (kept)
+            kept->write(data, size);
+    });
+    if (kept && kept->held())
+        m_kept = std::move(kept);
 }
 
 void StreamedConversion::writeTo(const QString &output, WorkProgress &progress)
 {
     progress.begin(WorkStep::Converting);
-    FileReplacement replacement(output, m_input.origin());
-    convertPieces(progress, [&](const char *data, std::size_t size) { replacement.write(data, size); });
-    replacement.commit([&] {
+    const auto beforeRename = [&] {
         progress.stopIfCancelled();
         m_input.checkUnchanged();
-    });
+    };
+    // Let go either way, its space freed before anything is written again.
+    std::unique_ptr<UnnamedContent> kept = std::move(m_kept);
+    if (kept && m_input.unchanged()) {
+        if (const std::unique_ptr<FileReplacement> replacement
+            = FileReplacement::takingOver(*kept, output, m_input.origin())) {
+            progress.advance(m_input.size(), m_input.size());
+            replacement->commit(beforeRename);
+            return;
+        }
+    }
+    kept.reset();
+    FileReplacement replacement(output, m_input.origin());
+    convertPieces(progress, [&](const char *data, std::size_t size) { replacement.write(data, size); });
+    replacement.commit(beforeRename);
 }
 
 void setPieceHooksForTesting(PieceHooksForTesting hooks)

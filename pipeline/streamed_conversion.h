@@ -11,25 +11,27 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 class InputFile;
+class UnnamedContent;
 class WorkProgress;
 
 class StreamedConversion {
 public:
-    StreamedConversion(LibraryFunction conversion, ConversionLibrary &library, InputFile &input)
-        : m_conversion(conversion)
-        , m_library(library)
-        , m_input(input)
-    {
-    }
+    StreamedConversion(LibraryFunction conversion, ConversionLibrary &library, InputFile &input);
+    ~StreamedConversion();
 
-    // Converts every piece and keeps nothing: input that is not Mime64 fails (1002) before
-    // anything is written. The person sees it as reading.
-    void validate(WorkProgress &progress);
-    // Converts every piece into the file at output, which takes its new content only once all of
-    // it is written and flushed and the input is found unchanged.
+    // Converts every piece and names nothing: input that is not Mime64 fails (1002) before any
+    // name is chosen. Where the folder keepIn can hold an unnamed file, the result is kept there
+    // for writeTo(); where writing it fails (a full disk) the pass goes on, keeping nothing. The
+    // person sees it as reading.
+    void validate(WorkProgress &progress, const QString &keepIn = {});
+    // Makes the file at output hold the result: the one validate() kept, where it can take that
+    // name (the same mount, the input unchanged), else every piece converted again into it. The
+    // file takes its new content only once all of it is written and flushed and the input is found
+    // unchanged.
     void writeTo(const QString &output, WorkProgress &progress);
 
 private:
@@ -41,6 +43,7 @@ private:
     LibraryFunction m_conversion;
     ConversionLibrary &m_library;
     InputFile &m_input;
+    std::unique_ptr<UnnamedContent> m_kept; // validate()'s whole result, until writeTo()
 };
 
 // Test hooks; the default value restores normal work.

@@ -164,7 +164,8 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
     const QString invalid = " non contiene dati Mime64 validi.", failing = FAILING_LIBRARY;
     // clang-format off
     std::vector<Refusal> cases = {
-        { "stray characters", DecifraFileMime64, "a.m64", "Zm9v@@@@\r\n", {}, "1002: Il file %D/a.m64" + invalid },
+        { "stray characters late", DecifraFileMime64, "a.m64", std::string(400, 'Q') + "Zm9v@@@@\r\n", {},
+          "1002: Il file %D/a.m64" + invalid, [](const QString &) { setPieceHooksForTesting({ 64 }); } },
         { "a line longer than one call takes", ConvertiFilePrintable, "riga.txt", std::string(300, 'x') + "\n", {},
           "1013: Il file %D/riga.txt non si può convertire: contiene un tratto che non si può dividere, troppo lungo "
           "per una sola chiamata della libreria di conversione.", [](const QString &) { setPieceHooksForTesting({ 64, 256 }); } },

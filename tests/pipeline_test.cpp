@@ -10,8 +10,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QStorageInfo>
+
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -154,9 +157,6 @@ TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
             }
         }
     }
-    // Decoding a file over itself, which stays open until its result is renamed over it.
-    run(DecifraFileMime64, path("dati"), path("dati"));
-    EXPECT_EQ(readFile(path("dati")), randomBytes(2000, 6));
     setPieceHooksForTesting({});
 }
 
@@ -205,15 +205,13 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
     setPieceHooksForTesting({});
 }
 
-// A cancel in the validating pass, or while pieces are written, is heard within one piece: the
-// write stops there and the folder stays as it was.
+// A cancel while pieces are written is heard within one piece: the write stops there and the
+// folder stays as it was.
 TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
 {
     setPieceHooksForTesting({ 64 });
     writeFile(path("a.txt"), italianProse(20000, 1));
     writeFile(path("a.txt.ptb"), "vecchio");
-    writeFile(path("b.m64"), wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(9000, 2)).value());
-    writeFile(path("b.out"), "vecchio");
     const QStringList before = listing(dir.path());
     int writesAfterStop = 0;
     Watching watching;
@@ -225,14 +223,6 @@ TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
     run(ConvertiFilePrintable, path("a.txt"), {}, &watching);
     EXPECT_THAT(seen, SizeIs(1));
     EXPECT_EQ(writesAfterStop, 0); // the piece under way was the last
-    for (const bool validating : { true, false }) {
-        watching.stop = false;
-        watching.onAdvance = [&](std::uint64_t done, std::uint64_t) { watching.stop = validating && done > 4000; };
-        run(DecifraFileMime64, path("b.m64"), path("b.out"), &watching);
-        EXPECT_THAT(seen, SizeIs(validating ? 1 : 2));
-    }
-    EXPECT_THAT(watching.steps,
-                ElementsAre(WorkStep::Converting, WorkStep::Reading, WorkStep::Reading, WorkStep::Converting));
     EXPECT_EQ(listing(dir.path()), before);
     setReplaceHooksForTesting({});
     setPieceHooksForTesting({});
@@ -263,6 +253,71 @@ TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
         EXPECT_THAT(seen.back(), BeginsWith(QString("16|Errore|") + told));
         EXPECT_FALSE(QFile::exists(path("uscita")));
     }
+    setPieceHooksForTesting({});
+}
+
+// A .m64 file is read once where its result, kept unnamed beside it while the save dialog asks, can
+// take the chosen name, on its mount; elsewhere, where no unnamed file can be made or written, it
+// is decoded again. Nothing is named before the dialog; a cancel at any report leaves nothing: no
+// name, and no unnamed file held.
+TEST_F(Jobs, AMime64FileIsReadOnceWhereItsKeptResultCanTakeTheChosenName)
+{
+    const auto bytesRead = [] { // by read calls of any kind: rchar, the first line of /proc/self/io
+        QFile io("/proc/self/io");
+        return io.open(QIODevice::ReadOnly) ? io.readLine().mid(7).trimmed().toULongLong() : 0;
+    };
+    const auto openFiles = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    setPieceHooksForTesting({ 4096 });
+    const std::string plain = randomBytes(60000, 7);
+    const std::string encoded = wholeCall(library, LibraryFunction::ConvertiMime64, plain).value();
+    writeFile(path("a.m64"), encoded);
+    QDir(dir.path()).mkdir("sotto");
+    const QStringList before = listing(dir.path());
+    const auto held = openFiles();
+    QTemporaryDir other("/dev/shm/job-XXXXXX");
+    const auto fullOnce
+        = [once = true](std::size_t written) mutable { return written > 0 && std::exchange(once, false) ? ENOSPC : 0; };
+    // The output, the hooks, and whether the kept result becomes the output.
+    const std::tuple<QString, ReplaceHooksForTesting, bool> ways[] = {
+        { path("a.bin"), {}, true },
+        { path("sotto/a.bin"), {}, true },
+        { other.filePath("a.bin"), {}, QStorageInfo(other.path()).rootPath() == QStorageInfo(dir.path()).rootPath() },
+        { path("a.bin"), { {}, 0, true }, false }, // no unnamed files
+        { path("a.bin"), { fullOnce }, false },
+        { path("a.m64"), {}, true }, // over the input itself, which stays open until then
+    };
+    for (const auto &[output, hooks, kept] : ways) {
+        SCOPED_TRACE(testing::Message() << output.toStdString() << bool(hooks.beforeWrite) << hooks.namedTemporaryOnly);
+        for (int point = 0;; ++point) {
+            setReplaceHooksForTesting(hooks);
+            Watching watching;
+            watching.onAdvance = [&, left = point](std::uint64_t, std::uint64_t) mutable {
+                EXPECT_TRUE(watching.steps.size() > 1 || listing(dir.path()) == before); // none named before the dialog
+                watching.stop = watching.stop || left-- == 0;
+            };
+            const std::uint64_t readBefore = bytesRead();
+            run(DecifraFileMime64, path("a.m64"), output, &watching);
+            if (!watching.stop) { // the job ended before that point
+                EXPECT_EQ((bytesRead() - readBefore) / encoded.size(), kept ? 1 : 2);
+                EXPECT_TRUE(readFile(output) == plain);
+                break;
+            }
+            EXPECT_EQ(seen.size(), watching.steps.size()) << point; // the open and save requests alone
+            EXPECT_EQ(std::pair(listing(dir.path()), openFiles()), std::pair(before, held)) << point;
+        }
+        QFile::remove(output);
+    }
+    setReplaceHooksForTesting({});
+    // Changed as the kept result is about to take its name.
+    writeFile(path("a.m64"), encoded);
+    Watching watching;
+    watching.onAdvance = [&](std::uint64_t, std::uint64_t) {
+        if (watching.steps.size() == 2)
+            std::filesystem::resize_file(path("a.m64").toStdString(), 100);
+    };
+    run(DecifraFileMime64, path("a.m64"), path("a.bin"), &watching);
+    EXPECT_THAT(seen.back(), BeginsWith("16|Errore|1010: "));
+    EXPECT_FALSE(QFile::exists(path("a.bin")));
     setPieceHooksForTesting({});
 }
 
