@@ -1,4 +1,4 @@
-// Every codec path this CPU runs held to the scalar one (c_abi_test holds each to the known answers): round
+// Every codec path this CPU runs held to the scalar one (c_abi_test holds the chosen one to the known answers): round
 // trips and format checks on data built to land on the edges of the wide blocks; then the C ABI, threads too.
 
 #include "bit_deposit.h"
@@ -127,9 +127,8 @@ TEST(Choice, ForcedPathOrTheCpusOwn)
     const char *forced = std::getenv("DRAVOLIN_CODEC");
     auto allowed = supportedCodecs();
     const auto named = std::ranges::find_if(allowed, [&](auto c) { return forced && c->name == std::string(forced); });
-    if (named != allowed.end()) {
+    if (named != allowed.end())
         EXPECT_STREQ(active.name, forced);
-    }
     allowed = named != allowed.end() ? std::span(named, 1) : allowed.subspan(allowed.size() > 1);
     const auto runs = [&](auto member) {
         return std::ranges::any_of(allowed, [&](const Codec *c) { return c->*member == active.*member; });
@@ -235,9 +234,8 @@ TEST(Texts, EveryByteAndTheNulAreMappedAtPageEdges)
             check(room == kOwnRoom ? length : room, length);
 }
 
-// The C ABI's own (the rest is c_abi_test's, on every path): large texts in mappings, threads.
-// Large texts get their own mappings, of which a freed one keeps at most
-// 64 MiB resident for the next text (c_abi_test takes 100 MB there and back).
+// Large texts get their own mappings, of which a freed one keeps at most 64 MiB resident for the
+// next text (c_abi_test takes 100 MB there and back; the rest of the C ABI is its too).
 TEST(CApi, LargeTexts)
 {
     const std::string bytes = randomBytes((std::size_t { 70 } << 20) + 1, 1);
