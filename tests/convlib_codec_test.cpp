@@ -127,8 +127,9 @@ TEST(Choice, ForcedPathOrTheCpusOwn)
     const char *forced = std::getenv("DRAVOLIN_CODEC");
     auto allowed = supportedCodecs();
     const auto named = std::ranges::find_if(allowed, [&](auto c) { return forced && c->name == std::string(forced); });
-    if (named != allowed.end())
+    if (named != allowed.end()) {
         EXPECT_STREQ(active.name, forced);
+    }
     allowed = named != allowed.end() ? std::span(named, 1) : allowed.subspan(allowed.size() > 1);
     const auto runs = [&](auto member) {
         return std::ranges::any_of(allowed, [&](const Codec *c) { return c->*member == active.*member; });
