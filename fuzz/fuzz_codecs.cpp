@@ -33,20 +33,13 @@ cases::EveryPath onPaths(cases::Op op, const std::string &input, std::size_t cap
     return got;
 }
 
-// Both layouts, the wrapped one the single line in lines of 76 each ending CR LF, exactly the padding
-// needed, decoding back with exactly the room and not one byte less; the input as text decoded at a
-// room its first byte picks near the count.
+// Back from the wrapped layout (its form and the single line's are the codec tests' and the known
+// answers'); the input as text decoded at a room its first byte picks near the count.
 void mime64(const std::string &input)
 {
-    const std::size_t size = input.size(), padding = (3 - size % 3) % 3;
-    const std::string single = onPaths(cases::Op::Mime64, input).bytes;
-    const std::string text = onPaths(cases::Op::Mime64Wrapped, input).bytes;
-    FUZZ_CHECK(text == cases::wrapped(single) && single.size() == (size + 2) / 3 * 4);
-    FUZZ_CHECK(single.find('=') == (padding ? single.size() - padding : std::string::npos));
-    const cases::EveryPath back = onPaths(cases::Op::Unmime64, text, size);
+    const std::size_t size = input.size();
+    const cases::EveryPath back = onPaths(cases::Op::Unmime64, onPaths(cases::Op::Mime64Wrapped, input).bytes, size);
     FUZZ_CHECK(back.count == std::int64_t(size) && back.bytes == input);
-    FUZZ_CHECK(size == 0 || onPaths(cases::Op::Unmime64, single, size - 1).count == kTooSmall);
-    FUZZ_CHECK(taken(ConvertiMime64(reinterpret_cast<const uint8_t *>(input.data()), int32_t(size), 1)) == text);
     const std::int64_t count = onPaths(cases::Op::Unmime64, input, size).count;
     const std::int64_t capacity = std::max<std::int64_t>(0, count + (size ? int8_t(input[0]) : 0));
     const std::int64_t atCapacity = onPaths(cases::Op::Unmime64, input, std::size_t(capacity)).count;

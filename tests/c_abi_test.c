@@ -4,15 +4,12 @@
 
 #include "dravolin.h"
 
-#include <pthread.h>
-#include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static atomic_int failed;
-#define CHECK(what, condition)                                                                                         \
-    ((condition) ? (void)0 : (void)(atomic_fetch_add(&failed, 1), fprintf(stderr, "FAILED: %s\n", what)))
+static int failed;
+#define CHECK(what, condition) ((condition) ? (void)0 : (void)(++failed, fprintf(stderr, "FAILED: %s\n", what)))
 #define COUNT(array) (sizeof(array) / sizeof *(array))
 
 struct Bytes {
@@ -151,19 +148,10 @@ static void roundTrip(size_t size, uint64_t seed)
     free(back), free((void *)bytes.bytes);
 }
 
-/* Eight threads at once, each giving known answers and taking its own bytes there and back, again and again. */
-static void *threadMain(void *seed)
-{
-    for (int round = 0; round < 10; ++round)
-        knownAnswers(), roundTrip(300000 + 4099 * (size_t)seed, (uint64_t)(size_t)seed);
-    return NULL;
-}
-
 int main(void)
 {
     const struct Bytes empty = B("");
     uint8_t buffer[8] = { 0 };
-    pthread_t threads[8];
     if (!(1 EXPORTS(BIND)))
         return fputs("FAILED: no Dravolin.dll or not its seven exports\n", stderr), 1;
     /* Straight to the export, through the import library on Windows. */
@@ -174,8 +162,7 @@ int main(void)
     CHECK("NULL and empty texts",
           holds(lib.ConvertiPrintable(NULL), empty) && holds(lib.DecifraPrintable(NULL), empty)
               && holds(lib.ConvertiMime64(NULL, 0, 1), empty) && lib.LunghezzaTesto(NULL) == 0
-              && lib.DecifraMime64(NULL, buffer, 4) == 0 && decoded(empty, buffer, 0, empty) == 0
-              && holds(through(lib.ConvertiPrintable, empty), empty)
+              && lib.DecifraMime64(NULL, buffer, 4) == 0 && holds(through(lib.ConvertiPrintable, empty), empty)
               && holds(through(lib.DecifraPrintable, empty), empty));
     lib.LiberaTesto(NULL);
     CHECK("AllocaTesto", holds(lib.AllocaTesto(NULL, 2), B("  ")) && !lib.AllocaTesto("a", -1));
@@ -186,10 +173,6 @@ int main(void)
           !lib.ConvertiMime64(buffer, 3, 2) && !lib.ConvertiMime64(buffer, 3, -1) && !lib.ConvertiMime64(NULL, 1, 1)
               && !lib.ConvertiMime64(buffer, 1569314971, 1));
     roundTrip(100000000, 1);
-    for (size_t i = 0; i < 8; ++i)
-        pthread_create(&threads[i], NULL, threadMain, (void *)(i + 2));
-    for (size_t i = 0; i < 8; ++i)
-        pthread_join(threads[i], NULL);
     printf("c_abi_test: %d failed\n", failed);
     return failed != 0;
 }

@@ -90,7 +90,8 @@ const JobTexts kJobTexts[] = {
 };
 // clang-format on
 
-class Window : public ::testing::Test {
+// The job tests' folder and scripted person, with the window on them.
+class Window : public Jobs {
 protected:
     void SetUp() override { window.setInteraction(dialog, messages); }
     QPushButton *button(const char *name) { return window.findChild<QPushButton *>(name); }
@@ -104,10 +105,6 @@ protected:
         return lines;
     }
 
-    QTemporaryDir dir;
-    Seen seen;
-    ScriptedDialog dialog { seen };
-    ScriptedMessages messages { seen };
     FrmMain window;
 };
 
@@ -233,11 +230,11 @@ void whenModal(std::function<void(QWidget *)> act)
 // A job on a worker while the window's thread watches: after a second the progress dialog shows
 // the job, its step and how much of the input is read, about half at the input's midpoint;
 // "Annulla" stops it, leaving nothing written; a failure comes back as the job's error.
-TEST(WorkOffTheWindow, ALongJobShowsHowFarItIsAndAnnullaStopsIt)
+using WorkOffTheWindow = Jobs;
+TEST_F(WorkOffTheWindow, ALongJobShowsHowFarItIsAndAnnullaStopsIt)
 {
     QWidget window;
     QtWorkRunner runner(&window);
-    QTemporaryDir dir;
     writeFile(dir.filePath("a.bin"), randomBytes(57000, 3));
     setPieceHooksForTesting({ 64 });
     std::thread::id worker;
@@ -250,18 +247,13 @@ TEST(WorkOffTheWindow, ALongJobShowsHowFarItIsAndAnnullaStopsIt)
     const auto started = std::chrono::steady_clock::now();
     std::chrono::steady_clock::duration shownAfter {};
     whenModal([&](QWidget *modal) {
-        auto *dialog = qobject_cast<QProgressDialog *>(modal);
+        auto *progress = qobject_cast<QProgressDialog *>(modal);
         shownAfter = std::chrono::steady_clock::now() - started;
-        shown << dialog->windowTitle() << dialog->labelText() << QString::number(dialog->value() / 5 * 5);
-        for (QPushButton *button : dialog->findChildren<QPushButton *>())
+        shown << progress->windowTitle() << progress->labelText() << QString::number(progress->value() / 5 * 5);
+        for (QPushButton *button : progress->findChildren<QPushButton *>())
             shown << button->text(), button->click();
     });
-    Seen seen;
-    ScriptedDialog dialog(seen);
-    ScriptedMessages messages(seen);
-    ConversionLibrary library;
-    dialog.answers = { dir.filePath("a.bin") };
-    JobRunner(dialog, messages, runner, library).run(ConvertiFileMime64);
+    run(ConvertiFileMime64, dir.filePath("a.bin"), {}, &runner);
     setReplaceHooksForTesting({});
     setPieceHooksForTesting({});
     EXPECT_GE(shownAfter, 1s);
