@@ -125,7 +125,7 @@ Qt::DropAction drop(QPushButton *button, const QList<QUrl> &urls,
     return enter.isAccepted() && dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction;
 }
 
-TEST_F(Window, ShowsItsControlsAsDesignedAndEnterClicksOnlyAFocusedButton)
+TEST_F(Window, ShowsItsControlsAsDesignedEnterClicksOnlyAFocusedButtonTypedTextBecomesPrintable)
 {
     EXPECT_EQ(window.windowTitle(), "Ostrevo di utilizzo di Dravolin.dll");
     EXPECT_EQ(window.size(), QSize(575, 279));
@@ -160,6 +160,21 @@ TEST_F(Window, ShowsItsControlsAsDesignedAndEnterClicksOnlyAFocusedButton)
     // One question per Enter on a button in the tab order, none for Esc.
     EXPECT_THAT(seen,
                 ElementsAre(kJobTexts[0].seen[0], kJobTexts[1].seen[0], kJobTexts[3].seen[0], kJobTexts[2].seen[0]));
+    // Typed text becomes Printable in the read-only lower box; without the library it stays as it was.
+    seen.clear();
+    window.txtTesto->setPlainText(QString::fromUtf8("Caffè = 3€  \n\u00A0fine\t\n  "));
+    window.cmdPrintable->click();
+    window.cmdPrintable->click();
+    const QString printable = "Caff=C3=A8 =3D 3=E2=82=AC =20\r\n=C2=A0fine=09\r\n";
+    EXPECT_EQ(window.txtConversione->printableText(), printable);
+    window.txtConversione->selectAll();
+    window.txtConversione->copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), printable);
+    ConversionLibrary missing(dir.filePath("manca.so"));
+    window.setLibrary(missing);
+    window.cmdPrintable->click();
+    EXPECT_THAT(seen, ElementsAre(BeginsWith("16|Errore|1006: Impossibile caricare la libreria")));
+    EXPECT_EQ(window.txtConversione->printableText(), printable);
 }
 
 // Each job on a file chosen, then dropped as a copy, which takes the open dialog's place. Any other
@@ -199,23 +214,6 @@ TEST_F(Window, EachFileButtonRunsItsJobOnAFileChosenOrDroppedAsACopyShowingExact
     EXPECT_THAT(seen, IsEmpty());
 }
 
-TEST_F(Window, TypedTextBecomesPrintableInTheReadOnlyLowerBox)
-{
-    window.txtTesto->setPlainText(QString::fromUtf8("Caffè = 3€  \n\u00A0fine\t\n  "));
-    window.cmdPrintable->click();
-    window.cmdPrintable->click();
-    const QString printable = "Caff=C3=A8 =3D 3=E2=82=AC =20\r\n=C2=A0fine=09\r\n";
-    EXPECT_EQ(window.txtConversione->printableText(), printable);
-    window.txtConversione->selectAll();
-    window.txtConversione->copy();
-    EXPECT_EQ(QApplication::clipboard()->text(), printable);
-    ConversionLibrary missing(dir.filePath("manca.so"));
-    window.setLibrary(missing);
-    window.cmdPrintable->click();
-    EXPECT_THAT(seen, ElementsAre(BeginsWith("16|Errore|1006: Impossibile caricare la libreria")));
-    EXPECT_EQ(window.txtConversione->printableText(), printable);
-}
-
 // Runs act on the next modal widget that comes up.
 void whenModal(std::function<void(QWidget *)> act)
 {
@@ -230,10 +228,8 @@ void whenModal(std::function<void(QWidget *)> act)
 // A job on a worker while the window's thread watches: after a second the progress dialog shows
 // the job, its step and how much of the input is read, about half at the input's midpoint;
 // "Annulla" stops it, leaving nothing written; a failure comes back as the job's error.
-using WorkOffTheWindow = Jobs;
-TEST_F(WorkOffTheWindow, ALongJobShowsHowFarItIsAndAnnullaStopsIt)
+TEST_F(Window, ALongJobShowsHowFarItIsAndAnnullaStopsIt)
 {
-    QWidget window;
     QtWorkRunner runner(&window);
     writeFile(dir.filePath("a.bin"), randomBytes(57000, 3));
     setPieceHooksForTesting({ 64 });
