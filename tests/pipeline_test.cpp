@@ -3,8 +3,6 @@
 // under ThreadSanitizer too.
 
 #include "cut_rules.h"
-#include "os_files.h"
-#include "streamed_conversion.h"
 #include "support.h"
 
 #include <gmock/gmock.h>
@@ -14,7 +12,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -23,7 +20,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-using ::testing::ElementsAre;
 using ::testing::SizeIs;
 using namespace std::chrono_literals;
 
@@ -157,7 +153,6 @@ TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
             }
         }
     }
-    setPieceHooksForTesting({});
 }
 
 // Through a linked folder: shrunk, grown, renamed over, rewritten in place, or whole while its path
@@ -202,30 +197,32 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
         for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path().toStdString()))
             EXPECT_NE(entry.path().extension(), ".m64");
     }
-    setPieceHooksForTesting({});
 }
 
-// A cancel while pieces are written is heard within one piece: the write stops there and the
-// folder stays as it was.
+// A cancel while pieces are written is heard within one piece: the write stops there. One that comes
+// while the last or only piece is written, just after the writer looked, is heard before the new
+// content takes its name. Nothing is said; the folder stays as it was.
 TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
 {
-    setPieceHooksForTesting({ 64 });
-    writeFile(path("a.txt"), italianProse(20000, 1));
     writeFile(path("a.txt.ptb"), "vecchio");
-    const QStringList before = listing(dir.path());
-    int writesAfterStop = 0;
-    Watching watching;
-    setReplaceHooksForTesting({ [&](std::size_t done) {
-        writesAfterStop += watching.stop;
-        watching.stop = watching.stop || done >= 5000;
-        return 0;
-    } });
-    run(ConvertiFilePrintable, path("a.txt"), {}, &watching);
-    EXPECT_THAT(seen, SizeIs(1));
-    EXPECT_EQ(writesAfterStop, 0); // the piece under way was the last
-    EXPECT_EQ(listing(dir.path()), before);
-    setReplaceHooksForTesting({});
-    setPieceHooksForTesting({});
+    for (const std::size_t size : { 40, 3000, 20000 }) { // the last one stopped midway, on every converter
+        setPieceHooksForTesting({ 64, 0, size > 3000 ? 0u : 1u });
+        writeFile(path("a.txt"), italianProse(size, 3));
+        const std::size_t last = wholeCall(library, LibraryFunction::ConvertiPrintable, italianProse(size, 3))->size();
+        const QStringList before = listing(dir.path());
+        int writesAfterStop = 0;
+        Watching watching;
+        setReplaceHooksForTesting({ [&](std::size_t done) {
+                                       writesAfterStop += watching.stop;
+                                       watching.stop = watching.stop || (size > 3000 && done >= 5000);
+                                       return watching.stopAfterNextLook = done + 1 == last, 0;
+                                   },
+                                    size < 20000 });
+        run(ConvertiFilePrintable, path("a.txt"), {}, &watching);
+        EXPECT_THAT(seen, SizeIs(1));
+        EXPECT_EQ(writesAfterStop, 0); // the piece under way was the last
+        EXPECT_EQ(listing(dir.path()), before) << size;
+    }
 }
 
 // The threads of this process now.
@@ -253,7 +250,6 @@ TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
         EXPECT_THAT(seen.back(), BeginsWith(QString("16|Errore|") + told));
         EXPECT_FALSE(QFile::exists(path("uscita")));
     }
-    setPieceHooksForTesting({});
 }
 
 // A .m64 file is read once where its result, kept unnamed beside it while the save dialog asks, can
@@ -307,7 +303,6 @@ TEST_F(Jobs, AMime64FileIsReadOnceWhereItsKeptResultCanTakeTheChosenName)
         }
         QFile::remove(output);
     }
-    setReplaceHooksForTesting({});
     // Changed as the kept result is about to take its name.
     writeFile(path("a.m64"), encoded);
     Watching watching;
@@ -318,7 +313,6 @@ TEST_F(Jobs, AMime64FileIsReadOnceWhereItsKeptResultCanTakeTheChosenName)
     run(DecifraFileMime64, path("a.m64"), path("a.bin"), &watching);
     EXPECT_THAT(seen.back(), BeginsWith("16|Errore|1010: "));
     EXPECT_FALSE(QFile::exists(path("a.bin")));
-    setPieceHooksForTesting({});
 }
 
 // A cancel while 8 converters run: each thread converts at most the piece in hand, all have ended
@@ -368,30 +362,10 @@ TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
     } held;
     setPieceHooksForTesting({ 64, 0, 8, [&](std::size_t) { held.converting(); } });
     run(ConvertiFileMime64, path("a.bin"), {}, &held);
-    setPieceHooksForTesting({});
     EXPECT_EQ(threadCount(), threadsBefore);
     EXPECT_THAT(seen, SizeIs(1));
     EXPECT_EQ(listing(dir.path()), before);
     EXPECT_EQ(held.afterStop.size(), 0u);
-}
-
-// A cancel that comes while the last or only piece is written, just after the writer looked, is
-// heard before the new content takes its name.
-TEST_F(Jobs, ACancelDuringTheLastWriteLeavesNothingNamed)
-{
-    setPieceHooksForTesting({ 64, 0, 1 });
-    for (const std::size_t size : { 40, 3000 }) {
-        writeFile(path("c.txt"), italianProse(size, 3));
-        const std::size_t last = wholeCall(library, LibraryFunction::ConvertiPrintable, italianProse(size, 3))->size();
-        Watching late;
-        setReplaceHooksForTesting(
-            { [&](std::size_t done) { return late.stopAfterNextLook = done + 1 == last, 0; }, 1 });
-        run(ConvertiFilePrintable, path("c.txt"), {}, &late);
-        EXPECT_THAT(seen, SizeIs(1));
-        EXPECT_FALSE(QFile::exists(path("c.txt.ptb"))) << size;
-    }
-    setReplaceHooksForTesting({});
-    setPieceHooksForTesting({});
 }
 
 } // namespace

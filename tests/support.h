@@ -6,6 +6,8 @@
 #include "conversion_library.h"
 #include "file_jobs.h"
 #include "job_errors.h"
+#include "os_files.h"
+#include "streamed_conversion.h"
 #include "user_interaction.h"
 
 #include <QDir>
@@ -120,8 +122,10 @@ inline std::optional<std::string> wholeCall(ConversionLibrary &library, LibraryF
     return std::string(result.data(), result.size());
 }
 
+// Each test's hooks end with it, even when it fails midway.
 class Jobs : public ::testing::Test {
 protected:
+    ~Jobs() override { setPieceHooksForTesting({}), setReplaceHooksForTesting({}); }
     QString path(const QString &name) const { return dir.filePath(name); }
 
     // Runs job over input, answering a save request with output; returns what the person saw.
