@@ -222,26 +222,6 @@ TEST_F(Jobs, StoppingAtAnyPointLeavesTheFolderAsItWasAndSaysNothing)
     }
 }
 
-// A failure found on a later piece waits for the earlier ones: with piece 1 slowed, its bad
-// character is told, not the stretch without a cut the reader meets further on; without it, that
-// stretch is. Nothing is written either way.
-TEST_F(Jobs, TheFirstFailureInInputOrderIsTheOneTold)
-{
-    const std::string good = wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(3000, 5)).value();
-    const std::string uncut = "QUJD" + good.substr(0, 600) + "QUJ" + std::string(300, ' ') + good;
-    for (const auto &[content, told] :
-         { std::pair(std::string(uncut).replace(70, 1, "@"), "1002: "), std::pair(uncut, "1013: ") }) {
-        setPieceHooksForTesting({ 64, 256, 8, [](std::size_t index) {
-                                     if (index == 1)
-                                         std::this_thread::sleep_for(300ms);
-                                 } });
-        writeFile(path("dati.m64"), content);
-        run(DecifraFileMime64, path("dati.m64"), path("uscita"));
-        EXPECT_THAT(seen.back(), BeginsWith(QString("16|Errore|") + told));
-        EXPECT_FALSE(QFile::exists(path("uscita")));
-    }
-}
-
 // A .m64 file is read once where its result, kept unnamed beside it while the save dialog asks, can
 // take the chosen name, on its mount; elsewhere, where no unnamed file can be made or written, it
 // is decoded again. Nothing is named before the dialog; a cancel at any report leaves nothing: no
