@@ -35,11 +35,6 @@ QString osError(int error)
     return QString::number(error) + ": " + QString::fromLocal8Bit(std::strerror(error));
 }
 
-QByteArray local(const QString &path)
-{
-    return QFile::encodeName(path);
-}
-
 // The result's mode is the old file's, or 0666 less the umask, with no set-id or sticky bits, its
 // group's and others' bits no wider than the input's; as root, its owner the old file's only where
 // that is the input's own.

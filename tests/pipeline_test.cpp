@@ -128,8 +128,7 @@ TEST_F(Jobs, InTinyPiecesEachJobWritesWhatOneWholeFileCallGives)
             edges += std::string(offset, 'Q') + spot;
     const std::string lines = wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(2000, 6)).value();
     std::string oneLine = lines, late = lines;
-    oneLine.erase(std::remove(oneLine.begin(), oneLine.end(), '\r'), oneLine.end());
-    oneLine.erase(std::remove(oneLine.begin(), oneLine.end(), '\n'), oneLine.end());
+    std::erase_if(oneLine, [](char c) { return c == '\r' || c == '\n'; });
     late.replace(2000, 4, "Zm9@");
     // Blanks fill the first piece: padding or a byte-order mark comes in a piece of its own.
     const std::string firstPiece = std::string(58, ' ') + "\r\n";
@@ -161,7 +160,6 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
 {
     setPieceHooksForTesting({ 64 });
     const std::string content = randomBytes(6400, 9);
-    const auto named = [this](const char *name) { return QFile::encodeName(path(name)); };
     const auto elsewhere
         = [&](const char *folder) { QDir().mkdir(path(folder)), writeFile(path(folder) + "/dati.bin", content); };
     const std::function<void(const QString &)> changes[] = {
@@ -177,13 +175,13 @@ TEST_F(Jobs, AnInputThatChangesDuringTheJobIsRefusedLeavingNothingWritten)
                 ::utimensat(AT_FDCWD, QFile::encodeName(input), times, 0), ::stat(QFile::encodeName(input), &now);
             while (now.st_ctim.tv_sec == was.st_ctim.tv_sec && now.st_ctim.tv_nsec == was.st_ctim.tv_nsec);
         },
-        [&](const QString &) { ::rename(named("uno"), named("via")), elsewhere("uno"); },
-        [&](const QString &) { elsewhere("due"), ::unlink(named("d")), ::symlink("due", named("d")); },
+        [&](const QString &) { ::rename(local(path("uno")), local(path("via"))), elsewhere("uno"); },
+        [&](const QString &) { elsewhere("due"), ::unlink(local(path("d"))), ::symlink("due", local(path("d"))); },
     };
     for (const auto &change : changes) {
         for (const char *name : { "d", "uno", "due", "via" })
             std::filesystem::remove_all(path(name).toStdString());
-        elsewhere("uno"), ::symlink("uno", named("d"));
+        elsewhere("uno"), ::symlink("uno", local(path("d")));
         Watching watching;
         watching.onAdvance = [&, changed = false](std::uint64_t done, std::uint64_t total) mutable {
             if (!changed && done >= total / 2)
@@ -290,8 +288,7 @@ TEST_F(Jobs, AMime64FileIsReadOnceWhereItsKeptResultCanTakeTheChosenName)
 TEST_F(Jobs, ACancelAmongEightConvertersStopsEveryThreadAndSaysNothing)
 {
     writeFile(path("a.bin"), randomBytes(40000, 2));
-    Watching watching;
-    run(ConvertiFileMime64, path("a.bin"), {}, &watching); // any helper threads of the tools start now
+    run(ConvertiFileMime64, path("a.bin")); // any helper threads of the tools start now
     QFile::remove(path("a.bin.m64"));
     const QStringList before = listing(dir.path());
     const auto threadCount = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };

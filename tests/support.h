@@ -85,6 +85,11 @@ inline void writeFile(const QString &path, const std::string &bytes)
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
+inline QByteArray local(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
 // The file's bytes, or "(none)" when it cannot be read.
 inline std::string readFile(const QString &path)
 {
