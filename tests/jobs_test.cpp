@@ -2,10 +2,7 @@
 // refuse (bad inputs, targets that cannot take the result, a full
 // disk, broken libraries, a killed program), each with one error box and every file left as it was.
 
-#include "cut_rules.h"
 #include "file_jobs.h"
-#include "os_files.h"
-#include "streamed_conversion.h"
 #include "support.h"
 
 #include <gmock/gmock.h>
@@ -15,12 +12,11 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -30,18 +26,13 @@
 #include <unistd.h>
 
 using ::testing::ElementsAre;
-using ::testing::SizeIs;
+using namespace std::chrono_literals;
 
 namespace {
 
 QString osError(int error)
 {
     return QString::number(error) + ": " + QString::fromLocal8Bit(std::strerror(error));
-}
-
-QByteArray local(const QString &path)
-{
-    return QFile::encodeName(path);
 }
 
 // The result's mode is the old file's, or 0666 less the umask, with no set-id or sticky bits, its
@@ -161,14 +152,24 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
                 { [=](std::size_t written) { return written >= after ? ENOSPC : 0; }, 4096, after == 4096 });
         };
     };
-    const QString invalid = " non contiene dati Mime64 validi.", failing = FAILING_LIBRARY;
+    const QString failing = FAILING_LIBRARY,
+                  uncuttable = " non si può convertire: contiene un tratto che non si può "
+                               "dividere, troppo lungo per una sola chiamata della libreria di conversione.";
+    // A failure on a later piece waits for the earlier ones: with piece 1 slowed, its bad character is
+    // told, not the stretch without a cut met further on; without it, that stretch is.
+    const std::string good = wholeCall(library, LibraryFunction::ConvertiMime64, randomBytes(3000, 5)).value();
+    const std::string uncut = "QUJD" + good.substr(0, 600) + "QUJ" + std::string(300, ' ') + good;
+    const auto slowSecond = [](const QString &) {
+        setPieceHooksForTesting(
+            { 64, 256, 8, [](std::size_t piece) { std::this_thread::sleep_for(piece == 1 ? 300ms : 0ms); } });
+    };
     // clang-format off
     std::vector<Refusal> cases = {
-        { "stray characters late", DecifraFileMime64, "a.m64", std::string(400, 'Q') + "Zm9v@@@@\r\n", {},
-          "1002: Il file %D/a.m64" + invalid, [](const QString &) { setPieceHooksForTesting({ 64 }); } },
+        { "the first failure in input order", DecifraFileMime64, "u.m64", uncut.substr(0, 70) + "@" + uncut.substr(71), {},
+          "1002: Il file %D/u.m64 non contiene dati Mime64 validi.", slowSecond },
+        { "a stretch without a cut", DecifraFileMime64, "u.m64", uncut, {}, "1013: Il file %D/u.m64" + uncuttable, slowSecond },
         { "a line longer than one call takes", ConvertiFilePrintable, "riga.txt", std::string(300, 'x') + "\n", {},
-          "1013: Il file %D/riga.txt non si può convertire: contiene un tratto che non si può dividere, troppo lungo "
-          "per una sola chiamata della libreria di conversione.", [](const QString &) { setPieceHooksForTesting({ 64, 256 }); } },
+          "1013: Il file %D/riga.txt" + uncuttable, [](const QString &) { setPieceHooksForTesting({ 64, 256 }); } },
         { "FIFO input", ConvertiFilePrintable, "tubo.txt", {}, {}, notOrdinary("tubo.txt", "è una pipe (FIFO)"),
           make("tubo.txt", S_IFIFO | 0644) },
         { "missing folder", DecifraFileMime64, "d.m64", "Zm9v", "manca/x.bin", osError(ENOENT) },
@@ -214,7 +215,6 @@ TEST_F(JobFaults, BadInputsAndUnfitTargetsAreRefusedLeavingEverything)
             return 0;
         } });
         run(ConvertiFileMime64, path("p.txt"));
-        setReplaceHooksForTesting({});
         EXPECT_THAT(seen.back(), BeginsWith("16|Errore|" + (others ? "1014: Il file " + planted : osError(EACCES))));
         EXPECT_EQ(readFile(planted), "altrui");
     }

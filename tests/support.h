@@ -6,6 +6,8 @@
 #include "conversion_library.h"
 #include "file_jobs.h"
 #include "job_errors.h"
+#include "os_files.h"
+#include "streamed_conversion.h"
 #include "user_interaction.h"
 
 #include <QDir>
@@ -83,6 +85,11 @@ inline void writeFile(const QString &path, const std::string &bytes)
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
+inline QByteArray local(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
 // The file's bytes, or "(none)" when it cannot be read.
 inline std::string readFile(const QString &path)
 {
@@ -120,8 +127,10 @@ inline std::optional<std::string> wholeCall(ConversionLibrary &library, LibraryF
     return std::string(result.data(), result.size());
 }
 
+// Each test's hooks end with it, even when it fails midway.
 class Jobs : public ::testing::Test {
 protected:
+    ~Jobs() override { setPieceHooksForTesting({}), setReplaceHooksForTesting({}); }
     QString path(const QString &name) const { return dir.filePath(name); }
 
     // Runs job over input, answering a save request with output; returns what the person saw.
