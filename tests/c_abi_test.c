@@ -4,12 +4,13 @@
 
 #include "dravolin.h"
 
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static int failed;
-#define CHECK(what, condition) ((condition) ? (void)0 : (void)(++failed, fprintf(stderr, "FAILED: %s\n", what)))
+static _Atomic int failed;
+#define CHECK(what, condition) ((condition) ? (void)0 : (void)(fprintf(stderr, "FAILED: %s\n", what), ++failed))
 #define COUNT(array) (sizeof(array) / sizeof *(array))
 
 struct Bytes {
@@ -143,15 +144,22 @@ static void roundTrip(size_t size, uint64_t state)
     free(back), free((void *)bytes.bytes);
 }
 
+/* Eight threads at once, each giving known answers and taking its own bytes there and back. */
+static void *threadMain(void *seed)
+{
+    knownAnswers(), roundTrip(3000000 + 4099 * (size_t)seed, (uint64_t)(size_t)seed);
+    return NULL;
+}
+
 int main(void)
 {
     const struct Bytes empty = B("");
     uint8_t buffer[8] = { 0 };
+    pthread_t threads[8];
     if (!(1 EXPORTS(BIND)))
         return fputs("FAILED: no Dravolin.dll or not its seven exports\n", stderr), 1;
     /* Straight to the export, through the import library on Windows. */
     CHECK("ConvertiMime64 called directly", holds(ConvertiMime64((const uint8_t *)"foobar", 6, 1), B("Zm9vYmFy\r\n")));
-    knownAnswers();
     /* Callers pass NULL for an empty string; the rest fails as the header says: an option but 0 or 1, bytes missing,
      * more than INT32_MAX characters (1569314970 bytes fill 2147483644), a negative capacity. */
     CHECK("NULL and empty texts",
@@ -168,6 +176,10 @@ int main(void)
           !lib.ConvertiMime64(buffer, 3, 2) && !lib.ConvertiMime64(buffer, 3, -1) && !lib.ConvertiMime64(NULL, 1, 1)
               && !lib.ConvertiMime64(buffer, 1569314971, 1));
     roundTrip(100000000, 1);
+    for (size_t i = 0; i < 8; ++i)
+        pthread_create(&threads[i], NULL, threadMain, (void *)(i + 2));
+    for (size_t i = 0; i < 8; ++i)
+        pthread_join(threads[i], NULL);
     printf("c_abi_test: %d failed\n", failed);
     return failed != 0;
 }

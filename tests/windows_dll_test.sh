@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Dravolin.dll for Windows. The x64 C test runs under wine64, headless, on every codec path this CPU runs, forced, the
-# path that ran read from the debugger's output; the x86 one where wine32 and the kernel can. Read from the files: the
-# seven plain export names, each x86 export's return removing 4 bytes per argument (stdcall), only system DLLs
-# imported, the version resource, no aligned vector move (GCC cannot realign the stack beyond 16 bytes on Windows).
-# Usage: windows_dll_test.sh X86_BUILD X64_BUILD
+# Dravolin.dll: the x64 C test under wine64, headless, on each codec path this CPU runs, forced and read back from the
+# debugger's output (x86 where wine32 and the kernel can); from the files, the plain export names, stdcall returns,
+# system imports only, the version resource, no aligned vector move. Usage: windows_dll_test.sh X86_BUILD X64_BUILD
 set -uo pipefail
 declare -A builds=([x86]=$1 [x64]=$2) loader=([x86]=/usr/lib/wine/wine [x64]=/usr/lib/wine/wine64) prefix=([x86]=i686
   [x64]=x86_64) argument_bytes=([AllocaTesto]=8 [LunghezzaTesto]=4 [LiberaTesto]=4 [ConvertiMime64]=12
