@@ -4,15 +4,11 @@
 // runs them, and the job tests, headless with Qt's Italian texts; the file dialog's saved state and
 // Qt's runtime files go to a folder of our own.
 
-#include "conversion_library.h"
-#include "file_jobs.h"
 #include "frm_main.h"
 #include "italian_translations.h"
-#include "os_files.h"
 #include "printable_text_box.h"
 #include "qt_file_dialog.h"
 #include "qt_message_boxes.h"
-#include "streamed_conversion.h"
 #include "support.h"
 
 #include <gmock/gmock.h>
